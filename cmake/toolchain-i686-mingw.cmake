@@ -1,0 +1,11 @@
+# Cross build for 32-bit Windows (PE32, i386): the specified deliverables.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(_t i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${_t}-gcc)
+set(CMAKE_CXX_COMPILER ${_t}-g++)
+set(CMAKE_RC_COMPILER ${_t}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${_t})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,11 @@
+# Cross build for 64-bit Windows (PE32+, x86_64): fast checks under wine64.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(_t x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${_t}-gcc)
+set(CMAKE_CXX_COMPILER ${_t}-g++)
+set(CMAKE_RC_COMPILER ${_t}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${_t})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,103 @@
+// The platform layer: the only place that knows whether it runs on Win32 or
+// on a POSIX host. Everything above it (buffers, the PE model, crypto, zip,
+// the build pipeline, the stub's logic) calls these functions and nothing
+// of <windows.h> or <unistd.h>.
+//
+// Two implementations: platform_win32.cpp (the product) and
+// platform_posix.cpp (native builds for fast tests and the Linux tool).
+// On POSIX the "system ANSI code page" is UTF-8 and error texts come from
+// strerror; error codes are errno values there and GetLastError values on
+// Windows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// ---- Files -------------------------------------------------------------
+
+using FileHandle = intptr_t;
+constexpr FileHandle kInvalidFile = -1;
+
+enum class OpenMode {
+    ReadExisting,   // read only, others may read too, file must exist
+    CreateAlways,   // write only, not shared, replaces an existing file
+    CreateNew,      // write only, not shared, fails when the name exists
+    WriteExisting,  // read and write, not shared, file must exist
+};
+
+// Returns kInvalidFile on failure; lastError() then tells why.
+FileHandle openFile(const char* path, OpenMode mode);
+// Reads up to n bytes; *got receives the count (0 at end of file).
+bool readFile(FileHandle h, void* buf, uint32_t n, uint32_t* got);
+// Writes n bytes; *written receives the count actually written.
+bool writeFile(FileHandle h, const void* buf, uint32_t n, uint32_t* written);
+bool seekFile(FileHandle h, uint64_t pos);
+bool tellFile(FileHandle h, uint64_t* pos);
+bool fileSize(FileHandle h, uint64_t* size);
+void closeFile(FileHandle h);
+bool deleteFile(const char* path);
+bool createDirectory(const char* path);  // one level; fails when it exists
+bool removeDirectory(const char* path);  // must be empty
+
+// ---- Read-only mapping of a whole file -----------------------------------
+
+struct Mapping {
+    const uint8_t* data = nullptr;
+    uint64_t size = 0;
+    intptr_t mappingHandle = 0;  // Win32 section handle; unused on POSIX
+};
+
+// Two steps, as Win32 has them, so that callers can tell the failures
+// apart. An empty file cannot be mapped (createMapping fails).
+bool createMapping(FileHandle h, uint64_t size, Mapping* m);
+bool mapView(Mapping* m);
+void unmap(Mapping* m);
+
+// ---- Folders and names ---------------------------------------------------
+
+// Each writes a zero-terminated path into buf and returns its length, or 0
+// when the buffer is too small or the query failed.
+uint32_t tempDirectory(char* buf, uint32_t size);    // ends with a separator
+uint32_t currentDirectory(char* buf, uint32_t size);
+uint32_t modulePath(const void* addressInModule, char* buf, uint32_t size);
+bool setCurrentDirectory(const char* path);
+
+// ---- Errors --------------------------------------------------------------
+
+uint32_t lastError();
+void setLastError(uint32_t code);
+// The system's message text for an error code, zero-terminated, untrimmed.
+// Returns its length, 0 when the system has no text for the code.
+uint32_t errorText(uint32_t code, char* buf, uint32_t size);
+// Error codes the portable code needs to recognise.
+uint32_t errorFileExists();
+uint32_t errorFileNotFound();
+
+// ---- Text ----------------------------------------------------------------
+
+// Conversions with the system ANSI code page. Both follow the Win32 rule:
+// with outCap 0 they return the needed count (no terminator counted unless
+// the input length includes one); otherwise the count written, or 0 on
+// failure. Unrepresentable characters become the code page's default
+// character.
+int ansiToWide(const char* in, int inLen, char16_t* out, int outCap);
+int wideToAnsi(const char16_t* in, int inLen, char* out, int outCap);
+
+// COM strings: length-prefixed UTF-16 owned by the receiver. On Windows a
+// real BSTR (SysAllocStringLen); on POSIX the same layout from the heap.
+char16_t* allocBstr(const char16_t* text, uint32_t len);
+void freeBstr(char16_t* bstr);
+uint32_t bstrLength(const char16_t* bstr);
+
+// ---- Time ----------------------------------------------------------------
+
+struct LocalTime {
+    uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;
+};
+LocalTime localTime();
+uint32_t tickCount();
+uint32_t processId();
+
+}  // namespace platform

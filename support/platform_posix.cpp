@@ -1,0 +1,324 @@
+// POSIX implementation of the platform layer (native builds and the Linux
+// tool). The "ANSI code page" here is UTF-8; error codes are errno values.
+#include "support/platform.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace platform {
+
+FileHandle openFile(const char* path, OpenMode mode) {
+    if (!path) {
+        errno = EINVAL;
+        return kInvalidFile;
+    }
+    int flags = O_CLOEXEC;
+    switch (mode) {
+        case OpenMode::ReadExisting: flags |= O_RDONLY; break;
+        case OpenMode::CreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+        case OpenMode::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL; break;
+        case OpenMode::WriteExisting: flags |= O_RDWR; break;
+    }
+    int fd = ::open(path, flags, 0644);
+    if (fd < 0) return kInvalidFile;
+    if (mode == OpenMode::ReadExisting || mode == OpenMode::WriteExisting) {
+        // Win32 refuses to open a folder as a file; do the same.
+        struct stat st;
+        if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            ::close(fd);
+            errno = EISDIR;
+            return kInvalidFile;
+        }
+    }
+    return fd;
+}
+
+bool readFile(FileHandle h, void* buf, uint32_t n, uint32_t* got) {
+    *got = 0;
+    auto* p = static_cast<char*>(buf);
+    while (*got < n) {
+        ssize_t r = ::read(int(h), p + *got, n - *got);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (r == 0) break;
+        *got += uint32_t(r);
+    }
+    return true;
+}
+
+bool writeFile(FileHandle h, const void* buf, uint32_t n, uint32_t* written) {
+    *written = 0;
+    auto* p = static_cast<const char*>(buf);
+    while (*written < n) {
+        ssize_t r = ::write(int(h), p + *written, n - *written);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (r == 0) break;
+        *written += uint32_t(r);
+    }
+    return true;
+}
+
+bool seekFile(FileHandle h, uint64_t pos) {
+    if (pos > uint64_t(INT64_MAX)) {
+        errno = EINVAL;
+        return false;
+    }
+    return ::lseek(int(h), off_t(pos), SEEK_SET) >= 0;
+}
+
+bool tellFile(FileHandle h, uint64_t* pos) {
+    off_t r = ::lseek(int(h), 0, SEEK_CUR);
+    if (r < 0) return false;
+    *pos = uint64_t(r);
+    return true;
+}
+
+bool fileSize(FileHandle h, uint64_t* size) {
+    struct stat st;
+    if (fstat(int(h), &st) != 0) return false;
+    *size = uint64_t(st.st_size);
+    return true;
+}
+
+void closeFile(FileHandle h) {
+    if (h != kInvalidFile) ::close(int(h));
+}
+
+bool deleteFile(const char* path) { return path && ::unlink(path) == 0; }
+bool createDirectory(const char* path) { return path && ::mkdir(path, 0755) == 0; }
+bool removeDirectory(const char* path) { return path && ::rmdir(path) == 0; }
+
+bool createMapping(FileHandle h, uint64_t size, Mapping* m) {
+    *m = Mapping();
+    if (size == 0 || size > uint64_t(SIZE_MAX)) {
+        errno = EINVAL;
+        return false;
+    }
+    m->size = size;
+    m->mappingHandle = h;
+    return true;
+}
+
+bool mapView(Mapping* m) {
+    void* p = ::mmap(nullptr, size_t(m->size), PROT_READ, MAP_PRIVATE, int(m->mappingHandle), 0);
+    if (p == MAP_FAILED) return false;
+    m->data = static_cast<const uint8_t*>(p);
+    return true;
+}
+
+void unmap(Mapping* m) {
+    if (m->data) ::munmap(const_cast<uint8_t*>(m->data), size_t(m->size));
+    *m = Mapping();
+}
+
+static uint32_t copyOut(const char* s, char* buf, uint32_t size) {
+    size_t n = std::strlen(s);
+    if (n + 1 > size) return 0;
+    std::memcpy(buf, s, n + 1);
+    return uint32_t(n);
+}
+
+uint32_t tempDirectory(char* buf, uint32_t size) {
+    const char* t = std::getenv("TMPDIR");
+    char tmp[4096];
+    std::snprintf(tmp, sizeof tmp, "%s", (t && *t) ? t : "/tmp");
+    size_t n = std::strlen(tmp);
+    if (n == 0 || tmp[n - 1] != '/') {
+        if (n + 1 >= sizeof tmp) return 0;
+        tmp[n] = '/';
+        tmp[n + 1] = 0;
+    }
+    return copyOut(tmp, buf, size);
+}
+
+uint32_t currentDirectory(char* buf, uint32_t size) {
+    if (!::getcwd(buf, size)) return 0;
+    return uint32_t(std::strlen(buf));
+}
+
+uint32_t modulePath(const void* addressInModule, char* buf, uint32_t size) {
+    Dl_info info;
+    if (addressInModule && dladdr(addressInModule, &info) && info.dli_fname) {
+        char real[PATH_MAX];
+        if (realpath(info.dli_fname, real)) return copyOut(real, buf, size);
+    }
+    ssize_t n = ::readlink("/proc/self/exe", buf, size ? size - 1 : 0);
+    if (n <= 0) return 0;
+    buf[n] = 0;
+    return uint32_t(n);
+}
+
+bool setCurrentDirectory(const char* path) { return path && ::chdir(path) == 0; }
+
+uint32_t lastError() { return uint32_t(errno); }
+void setLastError(uint32_t code) { errno = int(code); }
+
+uint32_t errorText(uint32_t code, char* buf, uint32_t size) {
+    if (code == 0 || size == 0 || code > INT_MAX) return 0;
+    const char* text = std::strerror(int(code));
+    // Like the system message table, have no text for codes it does not know.
+    char unknown[40];
+    std::snprintf(unknown, sizeof unknown, "Unknown error %d", int(code));
+    if (!text || std::strcmp(text, unknown) == 0) return 0;
+    return copyOut(text, buf, size);
+}
+
+uint32_t errorFileExists() { return EEXIST; }
+uint32_t errorFileNotFound() { return ENOENT; }
+
+// ---- UTF-8 as the ANSI code page ----------------------------------------
+
+// Decodes one UTF-8 sequence; invalid input yields U+FFFD and consumes one
+// byte, as MultiByteToWideChar does with default flags.
+static uint32_t decodeUtf8(const unsigned char* s, int len, int* used) {
+    unsigned c = s[0];
+    int need;
+    uint32_t cp;
+    if (c < 0x80) { *used = 1; return c; }
+    if (c >= 0xC2 && c <= 0xDF) { need = 1; cp = c & 0x1F; }
+    else if (c >= 0xE0 && c <= 0xEF) { need = 2; cp = c & 0x0F; }
+    else if (c >= 0xF0 && c <= 0xF4) { need = 3; cp = c & 0x07; }
+    else { *used = 1; return 0xFFFD; }
+    if (need >= len) { *used = 1; return 0xFFFD; }
+    for (int i = 1; i <= need; i++) {
+        if ((s[i] & 0xC0) != 0x80) { *used = 1; return 0xFFFD; }
+        cp = (cp << 6) | (s[i] & 0x3F);
+    }
+    if ((need == 2 && cp < 0x800) || (need == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+        *used = 1;
+        return 0xFFFD;
+    }
+    *used = need + 1;
+    return cp;
+}
+
+int ansiToWide(const char* in, int inLen, char16_t* out, int outCap) {
+    if (!in || outCap < 0) return 0;
+    if (inLen < 0) inLen = int(std::strlen(in)) + 1;
+    auto* s = reinterpret_cast<const unsigned char*>(in);
+    int n = 0;
+    for (int i = 0; i < inLen;) {
+        int used;
+        uint32_t cp = decodeUtf8(s + i, inLen - i, &used);
+        i += used;
+        int units = cp >= 0x10000 ? 2 : 1;
+        if (outCap) {
+            if (n + units > outCap) return 0;
+            if (units == 2) {
+                cp -= 0x10000;
+                out[n] = char16_t(0xD800 | (cp >> 10));
+                out[n + 1] = char16_t(0xDC00 | (cp & 0x3FF));
+            } else {
+                out[n] = char16_t(cp);
+            }
+        }
+        n += units;
+    }
+    return n;
+}
+
+int wideToAnsi(const char16_t* in, int inLen, char* out, int outCap) {
+    if (!in || outCap < 0) return 0;
+    if (inLen < 0) {
+        inLen = 0;
+        while (in[inLen]) inLen++;
+        inLen++;
+    }
+    int n = 0;
+    for (int i = 0; i < inLen; i++) {
+        uint32_t cp = in[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < inLen && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+            i++;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = '?';  // a lone surrogate has no UTF-8 form: the default character
+        }
+        char buf[4];
+        int k;
+        if (cp < 0x80) { buf[0] = char(cp); k = 1; }
+        else if (cp < 0x800) { buf[0] = char(0xC0 | (cp >> 6)); buf[1] = char(0x80 | (cp & 0x3F)); k = 2; }
+        else if (cp < 0x10000) {
+            buf[0] = char(0xE0 | (cp >> 12)); buf[1] = char(0x80 | ((cp >> 6) & 0x3F));
+            buf[2] = char(0x80 | (cp & 0x3F)); k = 3;
+        } else {
+            buf[0] = char(0xF0 | (cp >> 18)); buf[1] = char(0x80 | ((cp >> 12) & 0x3F));
+            buf[2] = char(0x80 | ((cp >> 6) & 0x3F)); buf[3] = char(0x80 | (cp & 0x3F)); k = 4;
+        }
+        if (outCap) {
+            if (n + k > outCap) return 0;
+            std::memcpy(out + n, buf, size_t(k));
+        }
+        n += k;
+    }
+    return n;
+}
+
+// A BSTR: 32-bit byte count, then the UTF-16 text and a zero unit; the
+// pointer handed out points at the text.
+char16_t* allocBstr(const char16_t* text, uint32_t len) {
+    if (len > (UINT32_MAX - 8) / 2) return nullptr;
+    auto* block = static_cast<uint8_t*>(std::malloc(4 + size_t(len) * 2 + 2));
+    if (!block) return nullptr;
+    uint32_t bytes = len * 2;
+    std::memcpy(block, &bytes, 4);
+    auto* s = reinterpret_cast<char16_t*>(block + 4);
+    if (text) std::memcpy(s, text, size_t(len) * 2);
+    else std::memset(s, 0, size_t(len) * 2);
+    s[len] = 0;
+    return s;
+}
+
+void freeBstr(char16_t* bstr) {
+    if (bstr) std::free(reinterpret_cast<uint8_t*>(bstr) - 4);
+}
+
+uint32_t bstrLength(const char16_t* bstr) {
+    if (!bstr) return 0;
+    uint32_t bytes;
+    std::memcpy(&bytes, reinterpret_cast<const uint8_t*>(bstr) - 4, 4);
+    return bytes / 2;
+}
+
+LocalTime localTime() {
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    struct tm t;
+    time_t secs = tv.tv_sec;
+    localtime_r(&secs, &t);
+    LocalTime r;
+    r.year = uint16_t(t.tm_year + 1900);
+    r.month = uint16_t(t.tm_mon + 1);
+    r.dayOfWeek = uint16_t(t.tm_wday);
+    r.day = uint16_t(t.tm_mday);
+    r.hour = uint16_t(t.tm_hour);
+    r.minute = uint16_t(t.tm_min);
+    r.second = uint16_t(t.tm_sec);
+    r.milliseconds = uint16_t(tv.tv_usec / 1000);
+    return r;
+}
+
+uint32_t tickCount() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint32_t(uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000);
+}
+
+uint32_t processId() { return uint32_t(::getpid()); }
+
+}  // namespace platform

@@ -1,0 +1,173 @@
+// Win32 implementation of the platform layer: the product's.
+#include "support/platform.h"
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstring>
+
+namespace platform {
+
+static HANDLE H(FileHandle h) { return reinterpret_cast<HANDLE>(h); }
+
+FileHandle openFile(const char* path, OpenMode mode) {
+    if (!path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return kInvalidFile;
+    }
+    DWORD access = 0, share = 0, disposition = 0;
+    switch (mode) {
+        case OpenMode::ReadExisting: access = GENERIC_READ; share = FILE_SHARE_READ; disposition = OPEN_EXISTING; break;
+        case OpenMode::CreateAlways: access = GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
+        case OpenMode::CreateNew: access = GENERIC_WRITE; disposition = CREATE_NEW; break;
+        case OpenMode::WriteExisting: access = GENERIC_READ | GENERIC_WRITE; disposition = OPEN_EXISTING; break;
+    }
+    HANDLE h = CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
+    return reinterpret_cast<FileHandle>(h);
+}
+
+bool readFile(FileHandle h, void* buf, uint32_t n, uint32_t* got) {
+    DWORD r = 0;
+    BOOL ok = ReadFile(H(h), buf, n, &r, nullptr);
+    *got = r;
+    return ok != FALSE;
+}
+
+bool writeFile(FileHandle h, const void* buf, uint32_t n, uint32_t* written) {
+    DWORD w = 0;
+    BOOL ok = WriteFile(H(h), buf, n, &w, nullptr);
+    *written = w;
+    return ok != FALSE;
+}
+
+bool seekFile(FileHandle h, uint64_t pos) {
+    LARGE_INTEGER li;
+    li.QuadPart = LONGLONG(pos);
+    return SetFilePointerEx(H(h), li, nullptr, FILE_BEGIN) != FALSE;
+}
+
+bool tellFile(FileHandle h, uint64_t* pos) {
+    LARGE_INTEGER zero, cur;
+    zero.QuadPart = 0;
+    if (!SetFilePointerEx(H(h), zero, &cur, FILE_CURRENT)) return false;
+    *pos = uint64_t(cur.QuadPart);
+    return true;
+}
+
+bool fileSize(FileHandle h, uint64_t* size) {
+    LARGE_INTEGER li;
+    if (!GetFileSizeEx(H(h), &li)) return false;
+    *size = uint64_t(li.QuadPart);
+    return true;
+}
+
+void closeFile(FileHandle h) {
+    if (h != kInvalidFile) CloseHandle(H(h));
+}
+
+bool deleteFile(const char* path) { return path && DeleteFileA(path) != FALSE; }
+bool createDirectory(const char* path) { return path && CreateDirectoryA(path, nullptr) != FALSE; }
+bool removeDirectory(const char* path) { return path && RemoveDirectoryA(path) != FALSE; }
+
+bool createMapping(FileHandle h, uint64_t size, Mapping* m) {
+    *m = Mapping();
+    if (size > uint64_t(SIZE_MAX)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    HANDLE s = CreateFileMappingA(H(h), nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (!s) return false;
+    m->mappingHandle = reinterpret_cast<intptr_t>(s);
+    m->size = size;
+    return true;
+}
+
+bool mapView(Mapping* m) {
+    void* p = MapViewOfFile(reinterpret_cast<HANDLE>(m->mappingHandle), FILE_MAP_READ, 0, 0, 0);
+    if (!p) return false;
+    m->data = static_cast<const uint8_t*>(p);
+    return true;
+}
+
+void unmap(Mapping* m) {
+    if (m->data) UnmapViewOfFile(m->data);
+    if (m->mappingHandle) CloseHandle(reinterpret_cast<HANDLE>(m->mappingHandle));
+    *m = Mapping();
+}
+
+uint32_t tempDirectory(char* buf, uint32_t size) {
+    DWORD n = GetTempPathA(size, buf);
+    return (n == 0 || n >= size) ? 0 : n;
+}
+
+uint32_t currentDirectory(char* buf, uint32_t size) {
+    DWORD n = GetCurrentDirectoryA(size, buf);
+    return (n == 0 || n >= size) ? 0 : n;
+}
+
+uint32_t modulePath(const void* addressInModule, char* buf, uint32_t size) {
+    HMODULE mod = nullptr;
+    if (addressInModule &&
+        !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCSTR>(addressInModule), &mod))
+        return 0;
+    DWORD n = GetModuleFileNameA(mod, buf, size);
+    return (n == 0 || n >= size) ? 0 : n;
+}
+
+bool setCurrentDirectory(const char* path) { return path && SetCurrentDirectoryA(path) != FALSE; }
+
+uint32_t lastError() { return GetLastError(); }
+void setLastError(uint32_t code) { SetLastError(code); }
+
+uint32_t errorText(uint32_t code, char* buf, uint32_t size) {
+    if (size == 0) return 0;
+    char* text = nullptr;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                             reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    uint32_t result = 0;
+    if (n && text) {
+        if (n + 1 <= size) {
+            std::memcpy(buf, text, n + 1);
+            result = n;
+        }
+    }
+    if (text) LocalFree(text);
+    return result;
+}
+
+uint32_t errorFileExists() { return ERROR_FILE_EXISTS; }
+uint32_t errorFileNotFound() { return ERROR_FILE_NOT_FOUND; }
+
+int ansiToWide(const char* in, int inLen, char16_t* out, int outCap) {
+    if (!in) return 0;
+    return MultiByteToWideChar(CP_ACP, 0, in, inLen, reinterpret_cast<wchar_t*>(out), outCap);
+}
+
+int wideToAnsi(const char16_t* in, int inLen, char* out, int outCap) {
+    if (!in) return 0;
+    return WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(in), inLen, out, outCap, nullptr, nullptr);
+}
+
+char16_t* allocBstr(const char16_t* text, uint32_t len) {
+    return reinterpret_cast<char16_t*>(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text), len));
+}
+
+void freeBstr(char16_t* bstr) { SysFreeString(reinterpret_cast<BSTR>(bstr)); }
+
+uint32_t bstrLength(const char16_t* bstr) {
+    return SysStringLen(reinterpret_cast<BSTR>(const_cast<char16_t*>(bstr)));
+}
+
+LocalTime localTime() {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    return LocalTime{st.wYear, st.wMonth, st.wDayOfWeek, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+}
+
+uint32_t tickCount() { return GetTickCount(); }
+uint32_t processId() { return GetCurrentProcessId(); }
+
+}  // namespace platform

@@ -1,0 +1,3 @@
+#include "support/varnock_object.h"
+
+VarnockObject::~VarnockObject() = default;
