@@ -74,3 +74,10 @@ function(orv_wine_test testname bits exe)
     ENVIRONMENT "ORVANTA_WINEPREFIX=${ORVANTA_WINEPREFIX}"
     TIMEOUT 1200)
 endfunction()
+
+# The link recipe of the self-extractor stub and of the PE test fixture: a
+# GUI program without symbols, relocations or a time stamp, so that the
+# resource section is the last section and the image is reproducible.
+function(orv_stub_link_recipe target)
+  target_link_options(${target} PRIVATE -mwindows -s -Wl,--disable-reloc-section -Wl,--no-insert-timestamp)
+endfunction()

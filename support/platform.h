@@ -100,4 +100,7 @@ LocalTime localTime();
 uint32_t tickCount();
 uint32_t processId();
 
+// Standard output carries bytes unchanged (no newline translation).
+void setStdoutBinary();
+
 }  // namespace platform

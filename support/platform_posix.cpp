@@ -321,4 +321,6 @@ uint32_t tickCount() {
 
 uint32_t processId() { return uint32_t(::getpid()); }
 
+void setStdoutBinary() {}
+
 }  // namespace platform

@@ -4,7 +4,11 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstdio>
 #include <cstring>
+
+#include <fcntl.h>
+#include <io.h>
 
 namespace platform {
 
@@ -169,5 +173,7 @@ LocalTime localTime() {
 
 uint32_t tickCount() { return GetTickCount(); }
 uint32_t processId() { return GetCurrentProcessId(); }
+
+void setStdoutBinary() { _setmode(_fileno(stdout), _O_BINARY); }
 
 }  // namespace platform

@@ -1,0 +1,12 @@
+// orvanta: the command-line tool. Each verb lives in its own file.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/pe_command.h"
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "pe") == 0) return runPeCommand(argc - 2, argv + 2);
+    std::fprintf(stderr,
+                 "usage: orvanta pe list|get|add ...   inspect and change an executable's resources\n");
+    return 2;
+}
