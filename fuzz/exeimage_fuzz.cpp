@@ -2,6 +2,7 @@
 // build makes, then the layout and the writer.
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 #include "exeimage/exe_image.h"
 #include "support/log_base.h"

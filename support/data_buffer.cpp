@@ -55,7 +55,7 @@ void DataBuffer::append(const void* bytes, uint32_t n) {
     if (n > UINT32_MAX - length_) std::abort();
     if (length_ + n > capacity_) {
         uint32_t step = n > kMinAppendGrowth ? n : kMinAppendGrowth;
-        uint32_t cap = step > UINT32_MAX - length_ ? UINT32_MAX : length_ + step;
+        uint32_t cap = length_ + (step > UINT32_MAX - length_ ? n : step);
         // bytes may point into our own array: keep it alive until copied
         uint8_t* old = data_;
         auto* p = static_cast<uint8_t*>(std::malloc(cap));

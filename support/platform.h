@@ -38,6 +38,9 @@ bool tellFile(FileHandle h, uint64_t* pos);
 bool fileSize(FileHandle h, uint64_t* size);
 void closeFile(FileHandle h);
 bool deleteFile(const char* path);
+// True when path names the file that h has open (false when it does not
+// exist or cannot be examined).
+bool sameFile(FileHandle h, const char* path);
 bool createDirectory(const char* path);  // one level; fails when it exists
 bool removeDirectory(const char* path);  // must be empty
 

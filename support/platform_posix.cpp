@@ -99,6 +99,14 @@ void closeFile(FileHandle h) {
     if (h != kInvalidFile) ::close(int(h));
 }
 
+bool sameFile(FileHandle h, const char* path) {
+    struct stat a, b;
+    int saved = errno;
+    bool same = path && fstat(int(h), &a) == 0 && ::stat(path, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    errno = saved;
+    return same;
+}
+
 bool deleteFile(const char* path) { return path && ::unlink(path) == 0; }
 bool createDirectory(const char* path) { return path && ::mkdir(path, 0755) == 0; }
 bool removeDirectory(const char* path) { return path && ::rmdir(path) == 0; }

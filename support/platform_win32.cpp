@@ -70,6 +70,23 @@ void closeFile(FileHandle h) {
     if (h != kInvalidFile) CloseHandle(H(h));
 }
 
+bool sameFile(FileHandle h, const char* path) {
+    if (!path) return false;
+    DWORD saved = GetLastError();
+    HANDLE other = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool same = false;
+    if (other != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION a, b;
+        same = GetFileInformationByHandle(H(h), &a) && GetFileInformationByHandle(other, &b) &&
+               a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+               a.nFileIndexLow == b.nFileIndexLow;
+        CloseHandle(other);
+    }
+    SetLastError(saved);
+    return same;
+}
+
 bool deleteFile(const char* path) { return path && DeleteFileA(path) != FALSE; }
 bool createDirectory(const char* path) { return path && CreateDirectoryA(path, nullptr) != FALSE; }
 bool removeDirectory(const char* path) { return path && RemoveDirectoryA(path) != FALSE; }

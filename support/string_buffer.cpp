@@ -100,13 +100,19 @@ void StringBuffer::appendBytes(const void* bytes, int n) {
     if (!bytes || n <= 0) return;
     auto* src = static_cast<const char*>(bytes);
     if (uint64_t(length_) + uint32_t(n) + 1 > uint64_t(capacity_)) {
-        bool inside = src >= data_ && src < data_ + capacity_;
-        ptrdiff_t at = src - data_;
-        growTo(int32_t(length_ + uint32_t(n) + uint32_t(growth_)));
+        // Copy into the new array before the old one is freed: the bytes
+        // may lie inside it.
+        int32_t newCapacity = int32_t(length_ + uint32_t(n) + uint32_t(growth_));
+        char* p = allocChars(newCapacity);
+        std::memcpy(p, data_, length_);
+        std::memcpy(p + length_, src, size_t(n));
+        std::free(data_);
+        data_ = p;
+        capacity_ = newCapacity;
         adaptGrowth();
-        if (inside) src = data_ + at;
+    } else {
+        std::memmove(data_ + length_, src, size_t(n));
     }
-    std::memmove(data_ + length_, src, size_t(n));
     length_ += uint32_t(n);
     data_[length_] = 0;
 }
