@@ -186,42 +186,21 @@ Plan samplePlan(bool pe64) {
     return s;
 }
 
-TempDir::TempDir() {
-    static int counter = 0;
-    char tmp[600] = {};
-    platform::tempDirectory(tmp, sizeof tmp);
-    do {
-        dir_ = std::string(tmp) + "exeimage_test_" + std::to_string(platform::processId()) + "_" + std::to_string(++counter);
-    } while (!platform::createDirectory(dir_.c_str()));
-}
-
-TempDir::~TempDir() {
-    for (auto& f : files_) platform::deleteFile(f.c_str());
-    platform::removeDirectory(dir_.c_str());
-}
-
 std::string TempDir::path(const std::string& name) {
-    files_.push_back(dir_ + "/" + name);
-    return files_.back();
-}
-
-std::string TempDir::write(const std::string& name, const Bytes& bytes) {
-    std::string p = path(name);
-    platform::FileHandle h = platform::openFile(p.c_str(), platform::OpenMode::CreateAlways);
-    uint32_t written = 0;
-    if (!bytes.empty()) platform::writeFile(h, bytes.data(), uint32_t(bytes.size()), &written);
-    platform::closeFile(h);
+    std::string p = dir_.file(name);
+    dir_.track(p);
     return p;
 }
 
+std::string TempDir::write(const std::string& name, const Bytes& bytes) {
+    dir_.write(name, std::string(bytes.begin(), bytes.end()));
+    return dir_.file(name);
+}
+
 bool readWholeFile(const std::string& path, Bytes* out) {
-    uint64_t size = fileSizeOf(path);
-    platform::FileHandle h = platform::openFile(path.c_str(), platform::OpenMode::ReadExisting);
-    if (size == UINT64_MAX || h == platform::kInvalidFile) return false;
-    out->assign(size_t(size), 0);
-    uint32_t got = 0;
-    bool ok = size == 0 || (platform::readFile(h, out->data(), uint32_t(size), &got) && got == size);
-    platform::closeFile(h);
+    bool ok = false;
+    std::string bytes = ::readWholeFile(path, &ok);
+    out->assign(bytes.begin(), bytes.end());
     return ok;
 }
 

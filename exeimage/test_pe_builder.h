@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/testing/scratch_dir.h"
+
 namespace testpe {
 
 using Bytes = std::vector<uint8_t>;
@@ -70,16 +72,14 @@ uint32_t get32(const Bytes& b, uint32_t off);
 void put16(Bytes& b, uint32_t off, uint16_t v);
 void put32(Bytes& b, uint32_t off, uint32_t v);
 
+// A scratch folder whose files are removed with it.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
     std::string path(const std::string& name);  // removed with the folder
     std::string write(const std::string& name, const Bytes& bytes);
 
 private:
-    std::string dir_;
-    std::vector<std::string> files_;
+    ScratchDir dir_;
 };
 bool readWholeFile(const std::string& path, Bytes* out);
 uint64_t fileSizeOf(const std::string& path);  // UINT64_MAX when missing
