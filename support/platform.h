@@ -63,6 +63,12 @@ void unmap(Mapping* m);
 // Each writes a zero-terminated path into buf and returns its length, or 0
 // when the buffer is too small or the query failed.
 uint32_t tempDirectory(char* buf, uint32_t size);    // ends with a separator
+// Creates a new, empty file with a unique name in directory, the name
+// starting with the first three characters of prefix (the system's
+// unique-name service: GetTempFileNameA on Win32, exclusive creation with
+// random characters on POSIX). Writes its full path into buf and returns
+// the path's length, or 0 on failure (buffer too small, folder missing).
+uint32_t createUniqueTempFile(const char* directory, const char* prefix, char* buf, uint32_t size);
 uint32_t currentDirectory(char* buf, uint32_t size);
 uint32_t modulePath(const void* addressInModule, char* buf, uint32_t size);
 bool setCurrentDirectory(const char* path);
@@ -88,11 +94,29 @@ uint32_t errorFileNotFound();
 int ansiToWide(const char* in, int inLen, char16_t* out, int outCap);
 int wideToAnsi(const char16_t* in, int inLen, char* out, int outCap);
 
+// Text in the system ANSI code page to UTF-8, with the same rule as above
+// (outCap 0 asks for the needed count). On POSIX, where the ANSI code page
+// is UTF-8, invalid sequences become U+FFFD so the result is always valid.
+int ansiToUtf8(const char* in, int inLen, char* out, int outCap);
+
 // COM strings: length-prefixed UTF-16 owned by the receiver. On Windows a
 // real BSTR (SysAllocStringLen); on POSIX the same layout from the heap.
 char16_t* allocBstr(const char16_t* text, uint32_t len);
 void freeBstr(char16_t* bstr);
 uint32_t bstrLength(const char16_t* bstr);
+
+// ---- COM error information ---------------------------------------------
+
+// Installs a COM error object for the calling thread with the given
+// description, interface identifier (16 bytes, in GUID memory layout) and
+// source; any text may be null (an empty text is used). False when the
+// object could not be created. On POSIX the values are only remembered.
+bool installErrorInfo(const char16_t* description, const uint8_t guid[16], const char16_t* source);
+// Takes the calling thread's installed error object (it is no longer
+// installed afterwards) and returns its description and source as BSTRs
+// that the caller frees with freeBstr, and its identifier. False when none
+// is installed.
+bool takeErrorInfo(char16_t** description, uint8_t guid[16], char16_t** source);
 
 // ---- Time ----------------------------------------------------------------
 

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <vector>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -154,6 +156,22 @@ uint32_t tempDirectory(char* buf, uint32_t size) {
     return copyOut(tmp, buf, size);
 }
 
+uint32_t createUniqueTempFile(const char* directory, const char* prefix, char* buf, uint32_t size) {
+    if (!directory || !*directory || !buf) return 0;
+    std::string path = directory;
+    if (path.back() != '/') path += '/';
+    if (prefix) path.append(prefix, strnlen(prefix, 3));
+    path += "XXXXXX";
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back(0);
+    int fd = ::mkstemp(name.data());  // O_CREAT | O_EXCL
+    if (fd < 0) return 0;
+    ::close(fd);
+    uint32_t n = copyOut(name.data(), buf, size);
+    if (n == 0) ::unlink(name.data());
+    return n;
+}
+
 uint32_t currentDirectory(char* buf, uint32_t size) {
     if (!::getcwd(buf, size)) return 0;
     return uint32_t(std::strlen(buf));
@@ -277,6 +295,19 @@ int wideToAnsi(const char16_t* in, int inLen, char* out, int outCap) {
     return n;
 }
 
+int ansiToUtf8(const char* in, int inLen, char* out, int outCap) {
+    // Decoding and encoding again replaces invalid sequences by U+FFFD.
+    if (!in || outCap < 0) return 0;
+    int wideLen = ansiToWide(in, inLen, nullptr, 0);
+    if (wideLen <= 0) return 0;
+    auto* wide = static_cast<char16_t*>(std::malloc(size_t(wideLen) * sizeof(char16_t)));
+    if (!wide) return 0;
+    int n = 0;
+    if (ansiToWide(in, inLen, wide, wideLen) == wideLen) n = wideToAnsi(wide, wideLen, out, outCap);
+    std::free(wide);
+    return n;
+}
+
 // A BSTR: 32-bit byte count, then the UTF-16 text and a zero unit; the
 // pointer handed out points at the text.
 char16_t* allocBstr(const char16_t* text, uint32_t len) {
@@ -301,6 +332,58 @@ uint32_t bstrLength(const char16_t* bstr) {
     uint32_t bytes;
     std::memcpy(&bytes, reinterpret_cast<const uint8_t*>(bstr) - 4, 4);
     return bytes / 2;
+}
+
+// ---- COM error information ---------------------------------------------
+
+// There is no COM here: the last installed values are kept per thread so
+// that callers can be tested.
+namespace {
+struct StoredErrorInfo {
+    bool present = false;
+    char16_t* description = nullptr;
+    char16_t* source = nullptr;
+    uint8_t guid[16] = {};
+    ~StoredErrorInfo() {
+        freeBstr(description);
+        freeBstr(source);
+    }
+};
+thread_local StoredErrorInfo tStoredErrorInfo;
+
+char16_t* copyToBstr(const char16_t* text) {
+    uint32_t n = 0;
+    if (text) while (text[n]) n++;
+    return allocBstr(text ? text : u"", n);
+}
+}  // namespace
+
+bool installErrorInfo(const char16_t* description, const uint8_t guid[16], const char16_t* source) {
+    StoredErrorInfo& s = tStoredErrorInfo;
+    freeBstr(s.description);
+    freeBstr(s.source);
+    s.description = copyToBstr(description);
+    s.source = copyToBstr(source);
+    if (guid) std::memcpy(s.guid, guid, 16);
+    else std::memset(s.guid, 0, 16);
+    s.present = s.description && s.source;
+    return s.present;
+}
+
+bool takeErrorInfo(char16_t** description, uint8_t guid[16], char16_t** source) {
+    StoredErrorInfo& s = tStoredErrorInfo;
+    if (description) *description = nullptr;
+    if (source) *source = nullptr;
+    if (!s.present) return false;
+    if (description) *description = s.description;
+    else freeBstr(s.description);
+    if (source) *source = s.source;
+    else freeBstr(s.source);
+    if (guid) std::memcpy(guid, s.guid, 16);
+    s.description = nullptr;
+    s.source = nullptr;
+    s.present = false;
+    return true;
 }
 
 LocalTime localTime() {

@@ -96,3 +96,100 @@ TEST(Platform, TimeAndFolders) {
     ASSERT_GT(platform::currentDirectory(buf, sizeof buf), 0u);
     ASSERT_GT(platform::modulePath(reinterpret_cast<const void*>(&platform::tickCount), buf, sizeof buf), 0u);
 }
+
+TEST(Platform, AnsiToUtf8) {
+    char out[64];
+    int n = platform::ansiToUtf8("plain ascii", -1, out, sizeof out);
+    ASSERT_EQ(n, 12);  // the terminator is counted when the input length is -1
+    EXPECT_STREQ(out, "plain ascii");
+    EXPECT_EQ(platform::ansiToUtf8("abc", 3, nullptr, 0), 3);
+
+    char ansi[32] = {};
+    ASSERT_GT(platform::wideToAnsi(u"Gr\u00FC\u00DFe", -1, ansi, sizeof ansi), 0);
+    int len = int(std::strlen(ansi));
+    int need = platform::ansiToUtf8(ansi, len, nullptr, 0);
+    ASSERT_EQ(need, 7);
+    ASSERT_EQ(platform::ansiToUtf8(ansi, len, out, need), need);
+    EXPECT_EQ(std::string(out, size_t(need)), "Gr\xC3\xBC\xC3\x9F" "e");
+    EXPECT_EQ(platform::ansiToUtf8(ansi, len, out, 3), 0);  // too small
+    EXPECT_EQ(platform::ansiToUtf8(nullptr, 3, out, 3), 0);
+}
+
+TEST(Platform, ErrorInfoInstallAndTake) {
+    platform::takeErrorInfo(nullptr, nullptr, nullptr);  // start clean
+    char16_t* d = reinterpret_cast<char16_t*>(1);
+    char16_t* s = reinterpret_cast<char16_t*>(1);
+    uint8_t guid[16];
+    EXPECT_FALSE(platform::takeErrorInfo(&d, guid, &s));
+    EXPECT_EQ(d, nullptr);
+    EXPECT_EQ(s, nullptr);
+
+    uint8_t in[16];
+    for (int i = 0; i < 16; i++) in[i] = uint8_t(0xF0 - i);
+    ASSERT_TRUE(platform::installErrorInfo(u"first", in, u"src1"));
+    ASSERT_TRUE(platform::installErrorInfo(u"second", in, u"src2"));  // replaces
+    ASSERT_TRUE(platform::takeErrorInfo(&d, guid, &s));
+    EXPECT_EQ(std::u16string(d, platform::bstrLength(d)), u"second");
+    EXPECT_EQ(std::u16string(s, platform::bstrLength(s)), u"src2");
+    EXPECT_EQ(std::memcmp(guid, in, 16), 0);
+    platform::freeBstr(d);
+    platform::freeBstr(s);
+    EXPECT_FALSE(platform::takeErrorInfo(&d, guid, &s));
+}
+
+// The unique temporary-file service: each call creates a new empty file
+// named with the first three characters of the prefix; a missing folder
+// or a short buffer fails without leaving a file.
+TEST(Platform, CreateUniqueTempFile) {
+    ScratchDir dir;
+    char a[800], b[800];
+    uint32_t na = platform::createUniqueTempFile(dir.path().c_str(), "vkenc", a, sizeof a);
+    ASSERT_GT(na, 0u);
+    dir.track(a);
+    uint32_t nb = platform::createUniqueTempFile(dir.path().c_str(), "vkenc", b, sizeof b);
+    ASSERT_GT(nb, 0u);
+    dir.track(b);
+    EXPECT_NE(std::string(a), std::string(b));
+    for (const char* p : {a, b}) {
+        std::string s(p);
+        // In the folder (Win32 adds its own separator after the given one).
+        std::string folder = dir.path().substr(0, dir.path().size() - 1);
+        ASSERT_EQ(s.compare(0, folder.size(), folder), 0) << s;
+        std::string name = s.substr(s.find_last_of("/\\") + 1);
+        EXPECT_EQ(name.substr(0, 3), "vke") << s;
+        EXPECT_EQ(name.find("vken"), std::string::npos) << s;
+        // Directly in the folder: only separators between folder and name.
+        EXPECT_EQ(s.find_first_not_of("/\\", folder.size()), s.size() - name.size()) << s;
+        bool ok = false;
+        EXPECT_EQ(readWholeFile(s, &ok), "");
+        EXPECT_TRUE(ok) << s;
+    }
+    EXPECT_EQ(std::strlen(a), na);
+    std::string missing = dir.file("no-such-folder");
+    EXPECT_EQ(platform::createUniqueTempFile(missing.c_str(), "vkenc", a, sizeof a), 0u);
+    char tiny[4];
+    EXPECT_EQ(platform::createUniqueTempFile(dir.path().c_str(), "vkenc", tiny, sizeof tiny), 0u);
+}
+
+// Whatever the code page, every byte sequence converts to valid UTF-8 (the
+// XML log declares that encoding).
+TEST(Platform, AnsiToUtf8AlwaysValid) {
+    std::string all;
+    for (int c = 1; c < 256; c++) all += char(c);
+    all += "\xC3(\xE3\x82\xF0\x9F\x98";  // truncated and broken sequences
+    int need = platform::ansiToUtf8(all.data(), int(all.size()), nullptr, 0);
+    ASSERT_GT(need, 0);
+    std::string out(size_t(need), '\0');
+    ASSERT_EQ(platform::ansiToUtf8(all.data(), int(all.size()), &out[0], need), need);
+    auto* s = reinterpret_cast<const unsigned char*>(out.data());
+    size_t n = out.size(), i = 0;
+    while (i < n) {
+        unsigned c = s[i];
+        size_t len = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3
+                   : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+        ASSERT_NE(len, 0u) << "bad lead byte at " << i;
+        ASSERT_LE(len, n - i) << "truncated sequence at " << i;
+        for (size_t k = 1; k < len; k++) ASSERT_EQ(s[i + k] & 0xC0, 0x80) << "at " << i;
+        i += len;
+    }
+}

@@ -5,6 +5,7 @@
 #include <oleauto.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -122,6 +123,20 @@ uint32_t tempDirectory(char* buf, uint32_t size) {
     return (n == 0 || n >= size) ? 0 : n;
 }
 
+uint32_t createUniqueTempFile(const char* directory, const char* prefix, char* buf, uint32_t size) {
+    if (!directory || !*directory || !buf) return 0;
+    char name[MAX_PATH + 1];
+    if (GetTempFileNameA(directory, prefix ? prefix : "", 0, name) == 0) return 0;
+    size_t n = std::strlen(name);
+    if (n + 1 > size) {
+        DeleteFileA(name);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(buf, name, n + 1);
+    return uint32_t(n);
+}
+
 uint32_t currentDirectory(char* buf, uint32_t size) {
     DWORD n = GetCurrentDirectoryA(size, buf);
     return (n == 0 || n >= size) ? 0 : n;
@@ -172,6 +187,19 @@ int wideToAnsi(const char16_t* in, int inLen, char* out, int outCap) {
     return WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(in), inLen, out, outCap, nullptr, nullptr);
 }
 
+int ansiToUtf8(const char* in, int inLen, char* out, int outCap) {
+    if (!in || outCap < 0) return 0;
+    int wideLen = MultiByteToWideChar(CP_ACP, 0, in, inLen, nullptr, 0);
+    if (wideLen <= 0) return 0;
+    auto* wide = static_cast<wchar_t*>(std::malloc(size_t(wideLen) * sizeof(wchar_t)));
+    if (!wide) return 0;
+    int n = 0;
+    if (MultiByteToWideChar(CP_ACP, 0, in, inLen, wide, wideLen) == wideLen)
+        n = WideCharToMultiByte(CP_UTF8, 0, wide, wideLen, out, outCap, nullptr, nullptr);
+    std::free(wide);
+    return n;
+}
+
 char16_t* allocBstr(const char16_t* text, uint32_t len) {
     return reinterpret_cast<char16_t*>(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text), len));
 }
@@ -180,6 +208,47 @@ void freeBstr(char16_t* bstr) { SysFreeString(reinterpret_cast<BSTR>(bstr)); }
 
 uint32_t bstrLength(const char16_t* bstr) {
     return SysStringLen(reinterpret_cast<BSTR>(const_cast<char16_t*>(bstr)));
+}
+
+bool installErrorInfo(const char16_t* description, const uint8_t guid[16], const char16_t* source) {
+    ICreateErrorInfo* create = nullptr;
+    if (FAILED(CreateErrorInfo(&create)) || !create) return false;
+    BSTR desc = SysAllocString(reinterpret_cast<const OLECHAR*>(description ? description : u""));
+    BSTR src = SysAllocString(reinterpret_cast<const OLECHAR*>(source ? source : u""));
+    GUID id = {};
+    if (guid) std::memcpy(&id, guid, 16);
+    create->SetDescription(desc);
+    create->SetGUID(id);
+    create->SetSource(src);
+    IErrorInfo* info = nullptr;
+    bool ok = SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info))) && info;
+    if (ok) {
+        ok = SUCCEEDED(SetErrorInfo(0, info));
+        info->Release();
+    }
+    create->Release();
+    SysFreeString(desc);
+    SysFreeString(src);
+    return ok;
+}
+
+bool takeErrorInfo(char16_t** description, uint8_t guid[16], char16_t** source) {
+    if (description) *description = nullptr;
+    if (source) *source = nullptr;
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return false;
+    BSTR desc = nullptr, src = nullptr;
+    GUID id = {};
+    info->GetDescription(&desc);
+    info->GetGUID(&id);
+    info->GetSource(&src);
+    info->Release();
+    if (description) *description = reinterpret_cast<char16_t*>(desc);
+    else SysFreeString(desc);
+    if (source) *source = reinterpret_cast<char16_t*>(src);
+    else SysFreeString(src);
+    if (guid) std::memcpy(guid, &id, 16);
+    return true;
 }
 
 LocalTime localTime() {
