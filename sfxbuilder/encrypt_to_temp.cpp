@@ -1,0 +1,61 @@
+#include "sfxbuilder/encrypt_to_temp.h"
+
+#include "crypto/easy_crypt.h"
+#include "exeimage/exe_image.h"
+#include "support/byte_reader.h"
+#include "support/log_base.h"
+#include "support/platform.h"
+#include "support/string_buffer.h"
+
+int mapPayloadKeyLength(int requestedBits) {
+    if (requestedBits <= 128) return 128;
+    if (requestedBits <= 192) return 192;
+    return 256;
+}
+
+bool encryptToTemp(ExeImage& image, const char* zipPath, const char* password, int keyBits,
+                   StringBuffer& tempPath, LogBase* log) {
+    char dir[800];
+    if (platform::tempDirectory(dir, sizeof dir) == 0) dir[0] = 0;
+    return encryptToTempIn(image, zipPath, password, keyBits, dir, tempPath, log);
+}
+
+bool encryptToTempIn(ExeImage& image, const char* zipPath, const char* password, int keyBits,
+                     const char* tempFolder, StringBuffer& tempPath, LogBase* logp) {
+    LogBase& log = logOrNull(logp);
+    tempPath.clear();
+    if (!zipPath) {
+        log.logError("No Zip filename in Tollan/encrypt-to-temp");
+        return false;
+    }
+    if (!password) {
+        log.logError("No Zip password in Tollan/encrypt-to-temp");
+        return false;
+    }
+    int effectiveBits = mapPayloadKeyLength(keyBits);
+
+    // The password check always uses AES-256, whatever the payload key.
+    uint8_t resource[kEncryptedResourceSize];
+    storeLE32(resource, uint32_t(effectiveBits));
+    if (!EasyCrypt::makeCheckBlock(password, resource + 4)) {
+        log.logError("Failed to make the password check block");
+        return false;
+    }
+    if (!image.addNamedData("encrypted", resource, sizeof resource, &log)) return false;
+
+    char path[800];
+    if (!tempFolder || !*tempFolder ||
+        platform::createUniqueTempFile(tempFolder, "vkenc", path, sizeof path) == 0) {
+        StringBuffer text;
+        text.appendSystemError(platform::lastError());
+        log.logError(text.str());
+        log.logError("Failed to create a temporary file for the encrypted zip");
+        return false;
+    }
+    if (!EasyCrypt::encryptFile(kAlgorithmAes, effectiveBits, password, zipPath, path, &log)) {
+        platform::deleteFile(path);
+        return false;
+    }
+    tempPath.assign(path);
+    return true;
+}
