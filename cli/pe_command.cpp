@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "exeimage/exe_image.h"
+#include "sfxbuilder/icon_resource.h"
 #include "support/data_buffer.h"
 #include "support/log_base.h"
 #include "support/platform.h"
@@ -94,9 +95,11 @@ int usage() {
                  "usage: orvanta pe list EXE\n"
                  "       orvanta pe get EXE NAME           (writes the resource's bytes to standard output)\n"
                  "       orvanta pe add IN OUT [--text NAME=TEXT] [--bytes NAME=FILE] [--file NAME=FILE]\n"
-                 "                           [--remove NAME] ...\n"
+                 "                           [--remove NAME] ... [--icon ICO]\n"
                  "  --text adds TEXT and a zero byte, --bytes a copy of FILE's bytes, --file FILE's\n"
-                 "  content read when OUT is written; all in the order given.\n");
+                 "  content read when OUT is written; all in the order given. --icon replaces the\n"
+                 "  first icon and icon group with the first image of ICO after all the others;\n"
+                 "  an icon file that cannot be used leaves the program's icon (with a warning).\n");
     return 2;
 }
 
@@ -114,6 +117,7 @@ int add(int argc, char** argv) {
     ExeImage* image = ExeImage::loadFromFile(argv[0], &log);
     if (!image) return 1;
     bool ok = true;
+    const char* iconPath = nullptr;
     for (int i = 2; ok && i < argc; i++) {
         std::string opt = argv[i], name, value;
         if (i + 1 >= argc) {
@@ -123,6 +127,10 @@ int add(int argc, char** argv) {
         const char* arg = argv[++i];
         if (opt == "--remove") {
             image->removeNamed(arg);
+            continue;
+        }
+        if (opt == "--icon") {
+            iconPath = arg;  // applied after every other change, as a build does
             continue;
         }
         if (!splitPair(arg, &name, &value)) {
@@ -143,6 +151,9 @@ int add(int argc, char** argv) {
             return usage();
         }
     }
+    if (ok && iconPath && !IconResource().replaceIcon(*image, iconPath))
+        std::fprintf(stderr, "warning: icon not replaced: \"%s\" is missing, empty or not a usable .ico file, "
+                             "or the program has no icon to replace\n", iconPath);
     if (ok) ok = image->writeToFile(argv[1], nullptr, &log);
     delete image;
     return ok ? 0 : 1;

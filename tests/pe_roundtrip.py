@@ -11,16 +11,22 @@ writes new programs. Then:
            with "X" to the section alignment;
   wine64   the PE32+ result runs under wine64 and reports what the loader
            sees of its resources;
-  wine32   the same for the PE32 result under wine32 (one process).
+  wine32   the same for the PE32 result under wine32 (one process); that
+           result also gets a 24x24-first icon (--icon), and the loader
+           must find the replaced group and icon and make a 24x24 icon.
 """
 import argparse
 import os
 import random
 import shutil
+import struct
 import subprocess
 import sys
 
 import pefile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'fixture'))
+from make_icon import image as dib_image  # noqa: E402
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_ACCELERATOR, RT_RCDATA, RT_GROUP_ICON = 3, 5, 6, 9, 10, 14
 
@@ -155,13 +161,31 @@ def interop(args, work):
         check(r.returncode == 0 and r.stdout == b'setup.exe\0', f'{label}: orvanta pe get autorun gave {r.stdout!r}')
 
 
+def make_ico(path, sizes):
+    """A .ico file with one 32-bit image per size; returns the image bytes."""
+    images = [dib_image(s, 0x40 + i) for i, s in enumerate(sizes)]
+    out = struct.pack('<HHH', 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, data in zip(sizes, images):
+        out += struct.pack('<BBBBHHII', size, size, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    with open(path, 'wb') as f:
+        f.write(out + b''.join(images))
+    return images
+
+
 def wine(args, work, bits):
     payload, blob = make_inputs(work)
     fixture = getattr(args, 'fixture' + bits)
     out = os.path.join(work, f'added{bits}.exe')
+    icon_args, icon_images = [], None
+    if bits == '32':
+        # The one PE32 process also checks icon replacement.
+        icon_images = make_ico(os.path.join(work, 'icon24.ico'), [24, 48, 16])
+        icon_args = ['--icon', os.path.join(work, 'icon24.ico')]
     build(args.tool, fixture, out, ['--text', 'appTitle=Orvanta demo', '--bytes',
                                     f'progressCaption={os.path.join(work, "caption.bin")}',
-                                    '--file', f'zip={os.path.join(work, "payload.zip")}'])
+                                    '--file', f'zip={os.path.join(work, "payload.zip")}'] + icon_args)
     expected = [('appTitle', b'Orvanta demo\0'), ('progressCaption', blob), ('zip', payload)]
     report = os.path.join(work, f'report{bits}.txt')
     if os.path.exists(report):
@@ -172,9 +196,18 @@ def wine(args, work, bits):
     print('\n'.join(lines))
     src = pefile.PE(fixture)
     src_map, _ = resource_map(src)
-    icon_group = src_map[(RT_GROUP_ICON, 137)][0][1]
-    check(f'icon-group 137 {len(icon_group)} loaded' in lines, f'wine{bits}: icon group not found or not loadable')
-    check(f'icon 1 {len(src_map[(RT_ICON, 1)][0][1])}' in lines, f'wine{bits}: icon 1')
+    group_size = len(src_map[(RT_GROUP_ICON, 137)][0][1])
+    icon_size = len(src_map[(RT_ICON, 1)][0][1])
+    if icon_images:
+        # The replaced group lists one entry per image; icon 1 is image 0,
+        # which the loader makes at its own size; ExtractIconExA scales it
+        # to the system's large and small sizes.
+        group_size = 6 + 14 * len(icon_images)
+        icon_size = len(icon_images[0])
+        check('icon-size 137 24 24' in lines, f'wine{bits}: the replaced icon is not 24x24')
+        check('extract-icon 32 32 16 16' in lines, f'wine{bits}: ExtractIconExA did not find the replaced icon')
+    check(f'icon-group 137 {group_size} loaded' in lines, f'wine{bits}: icon group not found or not loadable')
+    check(f'icon 1 {icon_size}' in lines, f'wine{bits}: icon 1')
     check(f'dialog 129 {len(src_map[(RT_DIALOG, 129)][0][1])}' in lines, f'wine{bits}: dialog 129')
     check('string 103 FIXTURE' in lines and 'string 109 PEMODEL' in lines, f'wine{bits}: string table')
     check(f'accelerators 200 {len(src_map[(RT_ACCELERATOR, 200)][0][1])}' in lines, f'wine{bits}: accelerators')
