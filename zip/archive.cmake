@@ -1,0 +1,1 @@
+# The zip format: reader, writer, entry encryption, extraction.

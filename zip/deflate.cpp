@@ -1,0 +1,1 @@
+// deflate (being written)

@@ -1,0 +1,1 @@
+// inflate (being written)
