@@ -10,26 +10,10 @@
 #include "support/data_buffer.h"
 #include "support/log_base.h"
 #include "support/platform.h"
+#include "support/stderr_log.h"
 #include "support/string_buffer.h"
 
 namespace {
-
-// Prints every error and data item as it is reported.
-class StderrLog : public LogNull {
-public:
-    bool logError(const char* m) override {
-        std::fprintf(stderr, "error: %s\n", m ? m : "");
-        return true;
-    }
-    bool logData(const char* n, const char* v) override {
-        std::fprintf(stderr, "  %s: %s\n", n ? n : "", v ? v : "");
-        return true;
-    }
-    bool logDataInt(const char* n, uint32_t v) override {
-        std::fprintf(stderr, "  %s: %u\n", n ? n : "", v);
-        return true;
-    }
-};
 
 const char* kTypeNames[] = {nullptr,      "CURSOR",    "BITMAP",       "ICON",        "MENU",    "DIALOG",
                             "STRING",     "FONTDIR",   "FONT",         "ACCELERATOR", "RCDATA",  "MESSAGETABLE",

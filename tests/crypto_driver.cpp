@@ -15,21 +15,10 @@
 #include "support/data_buffer.h"
 #include "support/file_sys.h"
 #include "support/log_base.h"
+#include "support/stderr_log.h"
 #include "support/string_buffer.h"
 
 namespace {
-
-class StderrLog : public LogNull {
-public:
-    bool logError(const char* m) override {
-        std::fprintf(stderr, "error: %s\n", m ? m : "");
-        return true;
-    }
-    bool logData(const char* n, const char* v) override {
-        std::fprintf(stderr, "  %s = %s\n", n ? n : "", v ? v : "");
-        return true;
-    }
-};
 
 int usage() {
     std::fprintf(stderr, "usage: crypto_driver check|encrypt-file|encrypt-bytes|decrypt-file|verify ...\n");

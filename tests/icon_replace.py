@@ -13,39 +13,13 @@ every entry describing image 0 and naming icon id 1, and icon 1 holds image
   wine64   the PE32+ result with a 48x48-first icon starts under wine64, and
            LoadImageA and ExtractIconExA find an icon of the expected size.
 """
-import argparse
 import os
 import shutil
 import struct
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'fixture'))
-from make_icon import image as dib_image  # noqa: E402  (a 32-bit DIB drawn from a formula)
-
-failures = []
-
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
-        print('FAIL:', what)
-
-
-def make_ico(path, sizes, seed=0x10):
-    """A .ico file with one 32-bit image per size, in the order given.
-    Returns the list of (size, image bytes)."""
-    images = [(s, dib_image(s, (seed + i * 0x31) & 0xFF)) for i, s in enumerate(sizes)]
-    out = struct.pack('<HHH', 0, 1, len(images))
-    offset = 6 + 16 * len(images)
-    for size, data in images:
-        out += struct.pack('<BBBBHHII', size & 0xFF, size & 0xFF, 0, 0, 1, 32, len(data), offset)
-        offset += len(data)
-    for _, data in images:
-        out += data
-    with open(path, 'wb') as f:
-        f.write(out)
-    return images
+from fixture_checks import check, main, make_ico, pe_add
 
 
 def expected_group(images):
@@ -56,11 +30,10 @@ def expected_group(images):
 
 
 def build(tool, fixture, out, args, want_warning=False):
-    r = subprocess.run([tool, 'pe', 'add', fixture, out] + args, capture_output=True, text=True)
-    check(r.returncode == 0, f'orvanta pe add {os.path.basename(out)} exited {r.returncode}: {r.stderr.strip()}')
-    warned = 'warning: icon not replaced' in r.stderr
+    err = pe_add(tool, fixture, out, args)
+    warned = 'warning: icon not replaced' in err
     check(warned == want_warning, f'{os.path.basename(out)}: warning {"missing" if want_warning else "unexpected"}: '
-                                  f'{r.stderr.strip()!r}')
+                                  f'{err.strip()!r}')
     check(os.path.exists(out), f'{os.path.basename(out)} was not written')
 
 
@@ -167,31 +140,6 @@ def wine64(args, work):
     check(lines[-1:] == ['end'], 'wine64: report incomplete')
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument('--tool', required=True)
-    ap.add_argument('--fixture32', required=True)
-    ap.add_argument('--fixture64', required=True)
-    ap.add_argument('--wine-run', required=True)
-    ap.add_argument('--work', required=True)
-    ap.add_argument('mode', choices=['interop', 'wine64'])
-    args = ap.parse_args()
-    for f in (args.fixture32, args.fixture64, args.tool):
-        if not os.path.exists(f):
-            print(f'missing {f}: build all three trees first (scripts/build)')
-            return 1
-    shutil.rmtree(args.work, ignore_errors=True)
-    os.makedirs(args.work)
-    if args.mode == 'interop':
-        interop(args, args.work)
-    else:
-        wine64(args, args.work)
-    if failures:
-        print(f'{len(failures)} check(s) failed')
-        return 1
-    print('all checks passed')
-    return 0
-
-
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(main(['interop', 'wine64'],
+                  lambda args, work, mode: interop(args, work) if mode == 'interop' else wine64(args, work)))

@@ -15,29 +15,16 @@ writes new programs. Then:
            result also gets a 24x24-first icon (--icon), and the loader
            must find the replaced group and icon and make a 24x24 icon.
 """
-import argparse
 import os
 import random
-import shutil
-import struct
 import subprocess
 import sys
 
 import pefile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'fixture'))
-from make_icon import image as dib_image  # noqa: E402
+from fixture_checks import check, main, make_ico, pe_add
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_ACCELERATOR, RT_RCDATA, RT_GROUP_ICON = 3, 5, 6, 9, 10, 14
-
-failures = []
-
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
-        print('FAIL:', what)
-
 
 def fnv1a(data):
     h = 2166136261
@@ -58,8 +45,7 @@ def make_inputs(work):
 
 
 def build(tool, fixture, out, args):
-    r = subprocess.run([tool, 'pe', 'add', fixture, out] + args, capture_output=True, text=True)
-    check(r.returncode == 0, f'orvanta pe add {os.path.basename(out)}: {r.stderr.strip()}')
+    pe_add(tool, fixture, out, args)
 
 
 def resource_map(pe):
@@ -161,19 +147,6 @@ def interop(args, work):
         check(r.returncode == 0 and r.stdout == b'setup.exe\0', f'{label}: orvanta pe get autorun gave {r.stdout!r}')
 
 
-def make_ico(path, sizes):
-    """A .ico file with one 32-bit image per size; returns the image bytes."""
-    images = [dib_image(s, 0x40 + i) for i, s in enumerate(sizes)]
-    out = struct.pack('<HHH', 0, 1, len(images))
-    offset = 6 + 16 * len(images)
-    for size, data in zip(sizes, images):
-        out += struct.pack('<BBBBHHII', size, size, 0, 0, 1, 32, len(data), offset)
-        offset += len(data)
-    with open(path, 'wb') as f:
-        f.write(out + b''.join(images))
-    return images
-
-
 def wine(args, work, bits):
     payload, blob = make_inputs(work)
     fixture = getattr(args, 'fixture' + bits)
@@ -181,7 +154,7 @@ def wine(args, work, bits):
     icon_args, icon_images = [], None
     if bits == '32':
         # The one PE32 process also checks icon replacement.
-        icon_images = make_ico(os.path.join(work, 'icon24.ico'), [24, 48, 16])
+        icon_images = [d for _, d in make_ico(os.path.join(work, 'icon24.ico'), [24, 48, 16])]
         icon_args = ['--icon', os.path.join(work, 'icon24.ico')]
     build(args.tool, fixture, out, ['--text', 'appTitle=Orvanta demo', '--bytes',
                                     f'progressCaption={os.path.join(work, "caption.bin")}',
@@ -228,31 +201,6 @@ def wine(args, work, bits):
     check(lines[-1:] == ['end'], f'wine{bits}: report incomplete')
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument('--tool', required=True)
-    ap.add_argument('--fixture32', required=True)
-    ap.add_argument('--fixture64', required=True)
-    ap.add_argument('--wine-run', required=True)
-    ap.add_argument('--work', required=True)
-    ap.add_argument('mode', choices=['interop', 'wine64', 'wine32'])
-    args = ap.parse_args()
-    for f in (args.fixture32, args.fixture64, args.tool):
-        if not os.path.exists(f):
-            print(f'missing {f}: build all three trees first (scripts/build)')
-            return 1
-    shutil.rmtree(args.work, ignore_errors=True)
-    os.makedirs(args.work)
-    if args.mode == 'interop':
-        interop(args, args.work)
-    else:
-        wine(args, args.work, args.mode[4:])
-    if failures:
-        print(f'{len(failures)} check(s) failed')
-        return 1
-    print('all checks passed')
-    return 0
-
-
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(main(['interop', 'wine64', 'wine32'],
+                  lambda args, work, mode: interop(args, work) if mode == 'interop' else wine(args, work, mode[4:])))
