@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace platform {
 
@@ -129,5 +130,51 @@ uint32_t processId();
 
 // Standard output carries bytes unchanged (no newline translation).
 void setStdoutBinary();
+
+// ---- Random bytes, file information, folder listing ------------------------
+
+// Fills buf from the system's cryptographic random source (RtlGenRandom on
+// Win32, getrandom or /dev/urandom on POSIX). False when it is unavailable.
+bool randomBytes(void* buf, size_t n);
+
+struct FileInfo {
+    uint64_t size = 0;
+    bool isDirectory = false;
+    uint32_t attributes = 0;        // MS-DOS attributes (0x01 read-only, 0x10 folder, 0x20 archive, ...)
+    uint16_t dosDate = 0, dosTime = 0;  // last write, local time, MS-DOS format
+};
+// Size, kind, attributes and last-write time of a file or folder.
+bool fileInfo(const char* path, FileInfo* info);
+// Calls fn for each name in a folder (not "." or ".."), in no particular
+// order. False when the folder cannot be read or fn returned false.
+bool listDirectory(const char* path, bool (*fn)(void* context, const char* name, bool isDirectory), void* context);
+
+// ---- Extraction: folder chains, times, attributes, names ----------------
+
+// The separator this system prefers in paths it builds ('\\' on Win32).
+char pathSeparator();
+// Creates a folder and any missing parents ('/' and '\\' separate on
+// Win32, '/' on POSIX). True when the folder exists afterwards; false when
+// a level cannot be made or exists as a file.
+bool createDirectoryChain(const char* path);
+// Gives a file or folder an MS-DOS date and time, read as local time and
+// converted to UTC as the system's own tools do (Win32: the current bias,
+// as LocalFileTimeToFileTime, the inverse of fileInfo; POSIX: mktime), as
+// its creation, last-access and last-write time (POSIX keeps no creation
+// time). False for an impossible date or time (month 0, 31 February, hour
+// 24, ...) or when the system refuses.
+bool setFileTimesFromDos(const char* path, uint16_t dosDate, uint16_t dosTime);
+// Applies MS-DOS attributes (0x01 read-only, 0x02 hidden, 0x04 system, 0x20
+// archive; others ignored). POSIX maps read-only to the write permission
+// bits and has nothing for the others.
+bool setFileAttributes(const char* path, uint32_t dosAttributes);
+// Renames a file, replacing an existing file of the new name.
+bool renameReplacing(const char* from, const char* to);
+// UTF-8 to the system ANSI code page, with the rule of ansiToWide. Fails
+// (returns 0) on invalid UTF-8 and when a character has no exact form in
+// the code page: no default character and no look-alike is substituted.
+int utf8ToAnsi(const char* in, int inLen, char* out, int outCap);
+// True when the stream is a terminal (console) rather than a file or pipe.
+bool isTerminal(std::FILE* stream);
 
 }  // namespace platform

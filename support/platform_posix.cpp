@@ -10,9 +10,11 @@
 #include <ctime>
 #include <string>
 #include <vector>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -413,5 +415,175 @@ uint32_t tickCount() {
 uint32_t processId() { return uint32_t(::getpid()); }
 
 void setStdoutBinary() {}
+
+bool randomBytes(void* buf, size_t n) {
+    uint8_t* p = static_cast<uint8_t*>(buf);
+    while (n) {
+        ssize_t got = ::getrandom(p, n, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        p += got;
+        n -= size_t(got);
+    }
+    if (!n) return true;
+    int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    while (n) {
+        ssize_t got = ::read(fd, p, n);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        p += got;
+        n -= size_t(got);
+    }
+    ::close(fd);
+    return n == 0;
+}
+
+bool fileInfo(const char* path, FileInfo* info) {
+    struct stat st;
+    if (!path || ::stat(path, &st) != 0) return false;
+    info->isDirectory = S_ISDIR(st.st_mode);
+    info->size = info->isDirectory ? 0 : uint64_t(st.st_size);
+    info->attributes = info->isDirectory ? 0x10 : 0x20;
+    if (!(st.st_mode & S_IWUSR)) info->attributes |= 0x01;
+    struct tm t;
+    time_t secs = st.st_mtime;
+    localtime_r(&secs, &t);
+    if (t.tm_year < 80) {  // MS-DOS dates start in 1980
+        info->dosDate = (1 << 5) | 1;
+        info->dosTime = 0;
+    } else if (t.tm_year > 207) {
+        info->dosDate = uint16_t((127 << 9) | (12 << 5) | 31);
+        info->dosTime = uint16_t((23 << 11) | (59 << 5) | 29);
+    } else {
+        info->dosDate = uint16_t(((t.tm_year - 80) << 9) | ((t.tm_mon + 1) << 5) | t.tm_mday);
+        info->dosTime = uint16_t((t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec / 2));
+    }
+    return true;
+}
+
+bool listDirectory(const char* path, bool (*fn)(void* context, const char* name, bool isDirectory), void* context) {
+    DIR* d = path ? ::opendir(path) : nullptr;
+    if (!d) return false;
+    bool ok = true;
+    std::string base = path;
+    if (!base.empty() && base.back() != '/') base += '/';
+    while (struct dirent* e = ::readdir(d)) {
+        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+        struct stat st;
+        bool isDir = ::stat((base + e->d_name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        if (!fn(context, e->d_name, isDir)) {
+            ok = false;
+            break;
+        }
+    }
+    ::closedir(d);
+    return ok;
+}
+
+// ---- Extraction: folder chains, times, attributes, names ----------------
+
+char pathSeparator() { return '/'; }
+
+static bool isFolder(const char* path) {
+    struct stat st;
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool createDirectoryChain(const char* path) {
+    if (!path || !*path) {
+        errno = ENOENT;
+        return false;
+    }
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (isFolder(p.c_str())) return true;
+    // Each level from the top down; a level that exists must be a folder.
+    for (size_t i = 1; i <= p.size(); i++) {
+        if (i < p.size() && p[i] != '/') continue;
+        if (p[i - 1] == '/') continue;  // "a//b"
+        std::string level = p.substr(0, i);
+        if (::mkdir(level.c_str(), 0755) == 0) continue;
+        int err = errno;
+        if (isFolder(level.c_str())) continue;
+        errno = err == EEXIST ? ENOTDIR : err;
+        return false;
+    }
+    return true;
+}
+
+// Splits an MS-DOS date and time; false when it names no real moment.
+static bool dosFields(uint16_t date, uint16_t time, int f[6]) {
+    static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    f[0] = 1980 + (date >> 9);
+    f[1] = (date >> 5) & 15;
+    f[2] = date & 31;
+    f[3] = time >> 11;
+    f[4] = (time >> 5) & 63;
+    f[5] = (time & 31) * 2;
+    if (f[1] < 1 || f[1] > 12 || f[2] < 1 || f[2] > kDays[f[1] - 1] || f[3] > 23 || f[4] > 59 || f[5] > 59) return false;
+    bool leap = (f[0] % 4 == 0 && f[0] % 100 != 0) || f[0] % 400 == 0;
+    return !(f[1] == 2 && f[2] == 29 && !leap);
+}
+
+bool setFileTimesFromDos(const char* path, uint16_t dosDate, uint16_t dosTime) {
+    int f[6];
+    if (!path || !dosFields(dosDate, dosTime, f)) {
+        errno = EINVAL;
+        return false;
+    }
+    struct tm t = {};
+    t.tm_year = f[0] - 1900;
+    t.tm_mon = f[1] - 1;
+    t.tm_mday = f[2];
+    t.tm_hour = f[3];
+    t.tm_min = f[4];
+    t.tm_sec = f[5];
+    t.tm_isdst = -1;  // the rule of that date
+    time_t secs = ::mktime(&t);
+    if (secs == time_t(-1)) {
+        errno = EINVAL;
+        return false;
+    }
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = secs;
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    return ::utimensat(AT_FDCWD, path, times, 0) == 0;
+}
+
+bool setFileAttributes(const char* path, uint32_t dosAttributes) {
+    struct stat st;
+    if (!path || ::stat(path, &st) != 0) return false;
+    mode_t mode = st.st_mode & 07777;
+    if (dosAttributes & 0x01) mode &= mode_t(~0222);
+    else mode |= S_IWUSR;
+    return ::chmod(path, mode) == 0;
+}
+
+bool renameReplacing(const char* from, const char* to) { return from && to && ::rename(from, to) == 0; }
+
+int utf8ToAnsi(const char* in, int inLen, char* out, int outCap) {
+    if (!in || outCap < 0) return 0;
+    if (inLen < 0) inLen = int(std::strlen(in)) + 1;
+    auto* s = reinterpret_cast<const unsigned char*>(in);
+    for (int i = 0; i < inLen;) {
+        int used;
+        uint32_t cp = decodeUtf8(s + i, inLen - i, &used);
+        if (cp == 0xFFFD && used == 1) {  // an invalid sequence (a real U+FFFD takes three bytes)
+            errno = EILSEQ;
+            return 0;
+        }
+        i += used;
+    }
+    if (outCap == 0) return inLen;
+    if (inLen > outCap) {
+        errno = ENOBUFS;
+        return 0;
+    }
+    std::memcpy(out, in, size_t(inLen));
+    return inLen;
+}
+
+bool isTerminal(std::FILE* stream) { return stream && ::isatty(::fileno(stream)) == 1; }
 
 }  // namespace platform

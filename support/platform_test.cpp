@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/testing/scratch_dir.h"
 
@@ -192,4 +195,152 @@ TEST(Platform, AnsiToUtf8AlwaysValid) {
         for (size_t k = 1; k < len; k++) ASSERT_EQ(s[i + k] & 0xC0, 0x80) << "at " << i;
         i += len;
     }
+}
+
+// Extraction's helpers: folder chains made level by level (an existing
+// file in the way fails), MS-DOS times that come back unchanged through
+// fileInfo, read-only on and off, renaming over a file, exact UTF-8
+// conversion.
+TEST(Platform, DirectoryChainTimesAttributesRename) {
+    ScratchDir dir;
+    std::string a = dir.file("a"), ab = a + "/b", abc = ab + "/c";
+    ASSERT_TRUE(platform::createDirectoryChain((abc + "/").c_str()));
+    ASSERT_TRUE(platform::createDirectoryChain(abc.c_str()));  // already there
+    platform::FileInfo info;
+    ASSERT_TRUE(platform::fileInfo(abc.c_str(), &info));
+    EXPECT_TRUE(info.isDirectory);
+    dir.write("f", "data");
+    EXPECT_FALSE(platform::createDirectoryChain(dir.file("f/x/y").c_str()));
+    EXPECT_FALSE(platform::createDirectoryChain(""));
+
+    // date 2001-02-03 04:05:06 and others, on a file and on a folder
+    struct {
+        uint16_t date, time;
+        bool valid;
+    } const times[] = {
+        {uint16_t((21 << 9) | (2 << 5) | 3), uint16_t((4 << 11) | (5 << 5) | 3), true},
+        {uint16_t((20 << 9) | (2 << 5) | 29), uint16_t((23 << 11) | (59 << 5) | 29), true},  // 2000-02-29
+        {uint16_t((26 << 9) | (7 << 5) | 15), uint16_t((12 << 11) | (30 << 5) | 0), true},   // summer
+        {uint16_t((21 << 9) | (0 << 5) | 3), 0, false},                                      // month 0
+        {uint16_t((21 << 9) | (13 << 5) | 3), 0, false},                                     // month 13
+        {uint16_t((21 << 9) | (2 << 5) | 30), 0, false},                                     // 30 February
+        {uint16_t((21 << 9) | (2 << 5) | 29), 0, false},                                     // 2001 is no leap year
+        {uint16_t((21 << 9) | (4 << 5) | 0), 0, false},                                      // day 0
+        {uint16_t((21 << 9) | (4 << 5) | 1), uint16_t(24 << 11), false},                     // hour 24
+        {uint16_t((21 << 9) | (4 << 5) | 1), uint16_t(60 << 5), false},                      // minute 60
+        {uint16_t((21 << 9) | (4 << 5) | 1), uint16_t(30), false},                           // second 60
+    };
+    for (const auto& t : times) {
+        for (const std::string& p : {dir.file("f"), ab}) {
+            SCOPED_TRACE(p + " " + std::to_string(t.date) + " " + std::to_string(t.time));
+            ASSERT_EQ(platform::setFileTimesFromDos(p.c_str(), t.date, t.time), t.valid);
+            if (!t.valid) continue;
+            ASSERT_TRUE(platform::fileInfo(p.c_str(), &info));
+            EXPECT_EQ(info.dosDate, t.date);
+            EXPECT_EQ(info.dosTime, t.time);
+        }
+    }
+    EXPECT_FALSE(platform::setFileTimesFromDos(dir.file("missing").c_str(), times[0].date, times[0].time));
+
+    ASSERT_TRUE(platform::setFileAttributes(dir.file("f").c_str(), 0x01));
+    ASSERT_TRUE(platform::fileInfo(dir.file("f").c_str(), &info));
+    EXPECT_EQ(info.attributes & 0x01, 0x01u);
+    ASSERT_TRUE(platform::setFileAttributes(dir.file("f").c_str(), 0x20));
+    ASSERT_TRUE(platform::fileInfo(dir.file("f").c_str(), &info));
+    EXPECT_EQ(info.attributes & 0x01, 0u);
+    EXPECT_FALSE(platform::setFileAttributes(dir.file("missing").c_str(), 0x01));
+
+    dir.write("g", "new");
+    ASSERT_TRUE(platform::renameReplacing(dir.file("g").c_str(), dir.file("f").c_str()));
+    EXPECT_EQ(readWholeFile(dir.file("f")), "new");
+    EXPECT_FALSE(fileIsThere(dir.file("g")));
+    EXPECT_FALSE(platform::renameReplacing(dir.file("g").c_str(), dir.file("f").c_str()));  // gone
+    EXPECT_FALSE(platform::renameReplacing(dir.file("f").c_str(), ab.c_str()));            // a folder
+    EXPECT_EQ(readWholeFile(dir.file("f")), "new");
+
+    for (const std::string& p : {abc, ab, a}) EXPECT_TRUE(platform::removeDirectory(p.c_str())) << p;
+}
+
+TEST(Platform, Utf8ToAnsiIsExactOrFails) {
+    char out[64];
+    EXPECT_EQ(platform::utf8ToAnsi("plain", 5, nullptr, 0), 5);
+    ASSERT_EQ(platform::utf8ToAnsi("plain", 5, out, sizeof out), 5);
+    EXPECT_EQ(std::string(out, 5), "plain");
+    EXPECT_EQ(platform::utf8ToAnsi("plain", 5, out, 3), 0);  // too small
+    // Invalid UTF-8: a lone continuation, a truncated sequence, an overlong form.
+    for (const char* bad : {"a\x80z", "a\xC3", "\xC0\xAF", "\xED\xA0\x80"})
+        EXPECT_EQ(platform::utf8ToAnsi(bad, int(std::strlen(bad)), nullptr, 0), 0) << bad;
+    // Characters the code page may or may not have: when a conversion
+    // succeeds it reads back as exactly the same text (no look-alike, such
+    // as "/" for the full-width solidus, and no default character).
+    for (const char* text : {"caf\xC3\xA9", "\xEF\xBC\x8F", "\xEF\xBC\x8E\xEF\xBC\x8E", "\xE6\xBC\xA2",
+                             "\xF0\x9F\x98\x80", "\xE2\x88\x95"}) {
+        int n = platform::utf8ToAnsi(text, int(std::strlen(text)), out, sizeof out);
+        if (n == 0) continue;
+        char back[64];
+        int m = platform::ansiToUtf8(out, n, back, sizeof back);
+        EXPECT_EQ(std::string(back, size_t(m)), text);
+        EXPECT_EQ(std::string(out, size_t(n)).find_first_of("/\\.?"), std::string::npos) << text;
+    }
+}
+
+TEST(Platform, IsTerminal) {
+    ScratchDir dir;
+    dir.write("t.txt", "");
+    std::FILE* f = std::fopen(dir.file("t.txt").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_FALSE(platform::isTerminal(f));
+    std::fclose(f);
+    EXPECT_FALSE(platform::isTerminal(nullptr));
+}
+
+TEST(Platform, RandomBytes) {
+    uint8_t a[64] = {}, b[64] = {};
+    ASSERT_TRUE(platform::randomBytes(a, sizeof a));
+    ASSERT_TRUE(platform::randomBytes(b, sizeof b));
+    EXPECT_NE(std::memcmp(a, b, sizeof a), 0);
+    int zeros = 0;
+    for (uint8_t v : a) zeros += v == 0;
+    EXPECT_LT(zeros, 16);
+    EXPECT_TRUE(platform::randomBytes(a, 0));
+}
+
+TEST(Platform, FileInfoAndListing) {
+    ScratchDir dir;
+    dir.write("seven.bin", "1234567");
+    dir.write("empty", "");
+    std::string sub = dir.path() + "sub";
+    ASSERT_TRUE(platform::createDirectory(sub.c_str()));
+
+    platform::FileInfo info;
+    ASSERT_TRUE(platform::fileInfo(dir.file("seven.bin").c_str(), &info));
+    EXPECT_EQ(info.size, 7u);
+    EXPECT_FALSE(info.isDirectory);
+    EXPECT_EQ(info.attributes & 0x10, 0u);
+    // Just written: the MS-DOS date is today's local date.
+    platform::LocalTime now = platform::localTime();
+    EXPECT_EQ(info.dosDate >> 9, now.year - 1980);
+    EXPECT_EQ((info.dosDate >> 5) & 15, now.month);
+    EXPECT_EQ(info.dosDate & 31, now.day);
+    EXPECT_LT(info.dosTime >> 11, 24);
+    ASSERT_TRUE(platform::fileInfo(sub.c_str(), &info));
+    EXPECT_TRUE(info.isDirectory);
+    EXPECT_EQ(info.attributes & 0x10, 0x10u);
+    EXPECT_FALSE(platform::fileInfo(dir.file("missing").c_str(), &info));
+
+    std::vector<std::pair<std::string, bool>> seen;
+    auto collect = [](void* context, const char* name, bool isDirectory) {
+        static_cast<std::vector<std::pair<std::string, bool>>*>(context)->emplace_back(name, isDirectory);
+        return true;
+    };
+    ASSERT_TRUE(platform::listDirectory(dir.path().c_str(), collect, &seen));
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{{"empty", false}, {"seven.bin", false}, {"sub", true}}));
+    seen.clear();
+    ASSERT_TRUE(platform::listDirectory(sub.c_str(), collect, &seen));
+    EXPECT_TRUE(seen.empty());
+    auto stop = [](void*, const char*, bool) { return false; };
+    EXPECT_FALSE(platform::listDirectory(dir.path().c_str(), stop, nullptr));
+    EXPECT_FALSE(platform::listDirectory(dir.file("missing").c_str(), collect, &seen));
+    platform::removeDirectory(sub.c_str());
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <fcntl.h>
 #include <io.h>
@@ -261,5 +262,190 @@ uint32_t tickCount() { return GetTickCount(); }
 uint32_t processId() { return GetCurrentProcessId(); }
 
 void setStdoutBinary() { _setmode(_fileno(stdout), _O_BINARY); }
+
+bool randomBytes(void* buf, size_t n) {
+    // RtlGenRandom is exported by advapi32 as SystemFunction036.
+    typedef BOOLEAN(WINAPI * GenRandom)(PVOID, ULONG);
+    static GenRandom gen = reinterpret_cast<GenRandom>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("advapi32.dll"), "SystemFunction036")));
+    if (!gen) return false;
+    uint8_t* p = static_cast<uint8_t*>(buf);
+    while (n) {
+        ULONG piece = n > 0x10000000u ? 0x10000000u : ULONG(n);
+        if (!gen(p, piece)) return false;
+        p += piece;
+        n -= piece;
+    }
+    return true;
+}
+
+bool fileInfo(const char* path, FileInfo* info) {
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    if (!path || !GetFileAttributesExA(path, GetFileExInfoStandard, &d)) return false;
+    info->isDirectory = (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info->size = info->isDirectory ? 0 : (uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+    info->attributes = d.dwFileAttributes & 0x37;  // read-only, hidden, system, folder, archive
+    FILETIME local;
+    WORD date = 0, time = 0;
+    if (!FileTimeToLocalFileTime(&d.ftLastWriteTime, &local) || !FileTimeToDosDateTime(&local, &date, &time)) {
+        date = (1 << 5) | 1;  // before 1980 or unconvertible: 1980-01-01
+        time = 0;
+    }
+    info->dosDate = date;
+    info->dosTime = time;
+    return true;
+}
+
+bool listDirectory(const char* path, bool (*fn)(void* context, const char* name, bool isDirectory), void* context) {
+    if (!path) return false;
+    std::string pattern = path;
+    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    pattern += '*';
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) {
+        // An empty drive root has no "." entry: it is empty, not missing.
+        DWORD err = GetLastError();
+        DWORD attrs = GetFileAttributesA(path);
+        return err == ERROR_FILE_NOT_FOUND && attrs != INVALID_FILE_ATTRIBUTES &&
+               (attrs & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    bool ok = true;
+    do {
+        if (!std::strcmp(fd.cFileName, ".") || !std::strcmp(fd.cFileName, "..")) continue;
+        if (!fn(context, fd.cFileName, (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
+            ok = false;
+            break;
+        }
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return ok;
+}
+
+// ---- Extraction: folder chains, times, attributes, names ----------------
+
+char pathSeparator() { return '\\'; }
+
+static bool isFolderW(const std::wstring& path) {
+    DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+static std::wstring ansiPathToWide(const char* path) {
+    int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (n <= 0) return std::wstring();
+    std::wstring w(size_t(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path, -1, &w[0], n);
+    w.resize(size_t(n - 1));
+    return w;
+}
+
+bool createDirectoryChain(const char* path) {
+    // In UTF-16, so that a double-byte character's trail byte is never
+    // mistaken for a separator.
+    std::wstring p = path ? ansiPathToWide(path) : std::wstring();
+    if (p.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    auto sep = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    while (p.size() > 1 && sep(p.back()) && p[p.size() - 2] != L':') p.pop_back();
+    if (isFolderW(p)) return true;
+    // The root is never made: "X:", "X:\", "\\server\share\", "\".
+    size_t start = 0;
+    if (p.size() >= 2 && p[1] == L':') {
+        start = 2;
+    } else if (p.size() >= 2 && sep(p[0]) && sep(p[1])) {
+        size_t i = 2;
+        for (int part = 0; part < 2; part++) {
+            while (i < p.size() && !sep(p[i])) i++;
+            if (part == 0 && i < p.size()) i++;
+        }
+        start = i;
+    }
+    for (size_t i = start + 1; i <= p.size(); i++) {
+        if (i < p.size() && !sep(p[i])) continue;
+        if (sep(p[i - 1])) continue;  // the root's separator, or "a\\b"
+        std::wstring level = p.substr(0, i);
+        if (CreateDirectoryW(level.c_str(), nullptr)) continue;
+        DWORD err = GetLastError();
+        if (isFolderW(level)) continue;
+        SetLastError(err == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : err);
+        return false;
+    }
+    return true;
+}
+
+bool setFileTimesFromDos(const char* path, uint16_t dosDate, uint16_t dosTime) {
+    static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    int year = 1980 + (dosDate >> 9), month = (dosDate >> 5) & 15, day = dosDate & 31;
+    int hour = dosTime >> 11, minute = (dosTime >> 5) & 63, second = (dosTime & 31) * 2;
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (!path || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || (month == 2 && day == 29 && !leap) ||
+        hour > 23 || minute > 59 || second > 59) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    FILETIME local, utc;
+    if (!DosDateTimeToFileTime(dosDate, dosTime, &local) || !LocalFileTimeToFileTime(&local, &utc)) return false;
+    HANDLE h = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);  // the flag opens folders too
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BOOL ok = SetFileTime(h, &utc, &utc, &utc);
+    DWORD err = GetLastError();
+    CloseHandle(h);
+    SetLastError(err);
+    return ok != FALSE;
+}
+
+bool setFileAttributes(const char* path, uint32_t dosAttributes) {
+    DWORD a = dosAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_ARCHIVE);
+    return path && SetFileAttributesA(path, a ? a : FILE_ATTRIBUTE_NORMAL) != FALSE;
+}
+
+bool renameReplacing(const char* from, const char* to) {
+    return from && to && MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+int utf8ToAnsi(const char* in, int inLen, char* out, int outCap) {
+    if (!in || outCap < 0) return 0;
+    int wideLen = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, in, inLen, nullptr, 0);
+    if (wideLen <= 0) return 0;
+    std::wstring wide(size_t(wideLen), L'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, in, inLen, &wide[0], wideLen) != wideLen) return 0;
+    // No best-fit look-alikes (a full-width solidus must not become "/")
+    // and no default character. A UTF-8 system code page has every
+    // character and takes neither flag.
+    bool utf8Page = GetACP() == CP_UTF8;
+    BOOL usedDefault = FALSE;
+    DWORD flags = utf8Page ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL* used = utf8Page ? nullptr : &usedDefault;
+    int n = WideCharToMultiByte(CP_ACP, flags, wide.data(), wideLen, nullptr, 0, nullptr, used);
+    if (n <= 0 || usedDefault) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    std::string ansi(size_t(n), '\0');
+    if (WideCharToMultiByte(CP_ACP, flags, wide.data(), wideLen, &ansi[0], n, nullptr, used) != n || usedDefault)
+        return 0;
+    // Reading the result back must give the same characters.
+    int backLen = MultiByteToWideChar(CP_ACP, 0, ansi.data(), n, nullptr, 0);
+    std::wstring back(size_t(backLen > 0 ? backLen : 0), L'\0');
+    if (backLen != wideLen || MultiByteToWideChar(CP_ACP, 0, ansi.data(), n, &back[0], backLen) != backLen ||
+        back != wide) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (outCap == 0) return n;
+    if (n > outCap) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(out, ansi.data(), size_t(n));
+    return n;
+}
+
+bool isTerminal(std::FILE* stream) { return stream && _isatty(_fileno(stream)) != 0; }
 
 }  // namespace platform
