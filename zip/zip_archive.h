@@ -78,6 +78,7 @@ public:
         int level = 6;  // 0 stores
         Encryption encryption = None;
         std::string password;
+        bool forceZip64 = false;  // ZIP64 fields even where the sizes do not need them (tests, interop)
     };
 
     ZipWriter();

@@ -1,1 +1,487 @@
-// (being written)
+// Writing zip archives: local headers patched after each entry's data is
+// streamed (no data descriptors), optional entry encryption, ZIP64 fields
+// and records where sizes, offsets or the count need them.
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/byte_reader.h"
+#include "support/platform.h"
+#include "zip/crc32.h"
+#include "zip/deflate.h"
+#include "zip/zip_archive.h"
+#include "zip/zip_crypto.h"
+
+namespace {
+
+constexpr uint32_t kLocalSig = 0x04034b50;
+constexpr uint32_t kCentralSig = 0x02014b50;
+constexpr uint32_t kEndSig = 0x06054b50;
+constexpr uint32_t kEnd64Sig = 0x06064b50;
+constexpr uint32_t kLocatorSig = 0x07064b50;
+constexpr size_t kChunk = 64 * 1024;
+constexpr uint32_t kMax32 = 0xFFFFFFFFu;
+// Entries at least this large get ZIP64 fields in their local header up
+// front: deflate may grow incompressible data slightly, and the
+// encryption adds a header and a trailer.
+constexpr uint64_t kZip64Threshold = 0xFF000000u;
+// Made by: MS-DOS attributes (host 0), version 6.3.
+constexpr uint16_t kVersionMadeBy = 63;
+
+struct CentralRecord {
+    std::string name;
+    uint16_t needed = 20, flags = 0, method = 0, time = 0, date = 0;
+    uint32_t crc = 0, attributes = 0;
+    uint64_t comp = 0, uncomp = 0, offset = 0;
+    bool forceZip64 = false;
+    std::vector<uint8_t> aesField;  // 0x9901, complete with id and length
+};
+
+void put16(std::vector<uint8_t>& b, uint16_t v) {
+    b.push_back(uint8_t(v));
+    b.push_back(uint8_t(v >> 8));
+}
+void put32(std::vector<uint8_t>& b, uint32_t v) {
+    put16(b, uint16_t(v));
+    put16(b, uint16_t(v >> 16));
+}
+void put64(std::vector<uint8_t>& b, uint64_t v) {
+    put32(b, uint32_t(v));
+    put32(b, uint32_t(v >> 32));
+}
+
+bool isAscii(const std::string& s) {
+    for (char c : s)
+        if (uint8_t(c) >= 0x80) return false;
+    return true;
+}
+
+}  // namespace
+
+struct ZipWriter::Impl : DeflateSink {
+    platform::FileHandle file = platform::kInvalidFile;
+    std::string path;
+    uint64_t pos = 0;
+    std::vector<uint8_t> buffer;
+    bool broken = false;  // an entry failed half-way: the archive cannot be finished
+    std::vector<CentralRecord> central;
+    std::set<std::string> names;
+    // The current entry's encryption (for the deflate sink).
+    ZipCryptoCipher* zipCrypto = nullptr;
+    WinZipAesCipher* aes = nullptr;
+    bool ioFailed = false;
+
+    bool flush() {
+        size_t done = 0;
+        while (done < buffer.size()) {
+            uint32_t piece = uint32_t(std::min<size_t>(buffer.size() - done, 0x100000)), written = 0;
+            if (!platform::writeFile(file, buffer.data() + done, piece, &written) || written != piece) {
+                ioFailed = true;
+                return false;
+            }
+            done += piece;
+        }
+        buffer.clear();
+        return true;
+    }
+    bool put(const uint8_t* p, size_t n) {
+        if (ioFailed) return false;
+        buffer.insert(buffer.end(), p, p + n);
+        pos += n;
+        return buffer.size() < kChunk || flush();
+    }
+    bool put(const std::vector<uint8_t>& b) { return put(b.data(), b.size()); }
+    // Encrypts (when the entry is encrypted) and writes.
+    bool write(const uint8_t* data, size_t length) override {
+        if (!zipCrypto && !aes) return put(data, length);
+        uint8_t tmp[4096];
+        while (length) {
+            size_t n = std::min(length, sizeof tmp);
+            std::memcpy(tmp, data, n);
+            if (zipCrypto) zipCrypto->encrypt(tmp, n);
+            if (aes) aes->encrypt(tmp, n);
+            if (!put(tmp, n)) return false;
+            data += n;
+            length -= n;
+        }
+        return true;
+    }
+    // Rewrites bytes already written (the local header) at an earlier offset.
+    bool patch(uint64_t at, const std::vector<uint8_t>& b) {
+        if (!flush()) return false;
+        uint32_t written = 0;
+        bool ok = platform::seekFile(file, at) &&
+                  platform::writeFile(file, b.data(), uint32_t(b.size()), &written) && written == b.size() &&
+                  platform::seekFile(file, pos);
+        if (!ok) ioFailed = true;
+        return ok;
+    }
+    bool fail(std::string* error, const std::string& text) {
+        if (error) *error = text;
+        return false;
+    }
+    bool checkName(const std::string& entryName, std::string* error) {
+        if (entryName.empty()) return fail(error, "empty entry name");
+        if (entryName.size() > 0xFFFF) return fail(error, entryName.substr(0, 64) + "...: entry name is too long");
+        if (!names.insert(entryName).second) return fail(error, entryName + ": duplicate entry name");
+        return true;
+    }
+    bool usable(std::string* error) {
+        if (file == platform::kInvalidFile) return fail(error, "no archive is being written");
+        if (broken || ioFailed) return fail(error, "the archive is unusable after an earlier write failure");
+        return true;
+    }
+
+    std::vector<uint8_t> localHeader(const CentralRecord& r, bool zip64) const {
+        std::vector<uint8_t> b;
+        put32(b, kLocalSig);
+        put16(b, r.needed);
+        put16(b, r.flags);
+        put16(b, r.method);
+        put16(b, r.time);
+        put16(b, r.date);
+        put32(b, r.crc);
+        put32(b, zip64 ? kMax32 : uint32_t(r.comp));
+        put32(b, zip64 ? kMax32 : uint32_t(r.uncomp));
+        put16(b, uint16_t(r.name.size()));
+        put16(b, uint16_t((zip64 ? 20 : 0) + r.aesField.size()));
+        b.insert(b.end(), r.name.begin(), r.name.end());
+        if (zip64) {
+            put16(b, 0x0001);
+            put16(b, 16);
+            put64(b, r.uncomp);
+            put64(b, r.comp);
+        }
+        b.insert(b.end(), r.aesField.begin(), r.aesField.end());
+        return b;
+    }
+
+    bool addFile(const char* diskPath, const std::string& entryName, const Options& options, std::string* error);
+    bool addDirectory(const char* diskPath, const std::string& entryName, std::string* error);
+    bool addFolder(const std::string& folder, const std::string& prefix, bool recursive, const Options& options,
+                   std::string* error, int depth);
+    bool finish(std::string* error);
+};
+
+bool ZipWriter::Impl::addFile(const char* diskPath, const std::string& entryName, const Options& options,
+                              std::string* error) {
+    if (!usable(error)) return false;
+    platform::FileInfo info;
+    if (!diskPath || !platform::fileInfo(diskPath, &info))
+        return fail(error, std::string(diskPath ? diskPath : "(no path)") + ": cannot read the file's information");
+    if (info.isDirectory) return fail(error, std::string(diskPath) + ": is a folder");
+    platform::FileHandle in = platform::openFile(diskPath, platform::OpenMode::ReadExisting);
+    if (in == platform::kInvalidFile) return fail(error, std::string(diskPath) + ": cannot open the file");
+    struct Closer {
+        platform::FileHandle h;
+        ~Closer() { platform::closeFile(h); }
+    } closer{in};
+
+    std::vector<uint8_t> chunk(kChunk);
+    auto readChunk = [&](uint32_t* got) { return platform::readFile(in, chunk.data(), uint32_t(chunk.size()), got); };
+    CentralRecord r;
+    r.name = entryName;
+    r.time = info.dosTime;
+    r.date = info.dosDate;
+    r.attributes = info.attributes;
+    r.offset = pos;
+    r.uncomp = info.size;
+    r.forceZip64 = options.forceZip64;
+    const int level = std::max(0, std::min(9, options.level));
+    const uint16_t realMethod = level == 0 ? 0 : 8;
+    r.method = realMethod;
+    r.needed = realMethod == 8 ? 20 : 10;
+    if (!isAscii(entryName)) r.flags |= 0x0800;
+
+    // The traditional cipher's check byte is the CRC's high byte: a first
+    // pass computes the CRC.
+    uint32_t firstPassCrc = 0;
+    if (options.encryption == ZipCrypto) {
+        uint64_t total = 0;
+        uint32_t got = 0;
+        while (readChunk(&got) && got) {
+            firstPassCrc = crc32Update(firstPassCrc, chunk.data(), got);
+            total += got;
+        }
+        if (total != info.size || !platform::seekFile(in, 0))
+            return fail(error, std::string(diskPath) + ": the file changed while it was read");
+        r.flags |= 0x0001;
+        r.needed = 20;
+        r.crc = firstPassCrc;
+    }
+    int aesVersion = 0;
+    if (options.encryption == Aes256) {
+        // AE-2 (no CRC stored) for tiny files, whose CRC would give the
+        // contents away; AE-1 otherwise.
+        aesVersion = info.size < 20 ? 2 : 1;
+        r.flags |= 0x0001;
+        r.method = 99;
+        r.needed = 51;
+        put16(r.aesField, 0x9901);
+        put16(r.aesField, 7);
+        put16(r.aesField, uint16_t(aesVersion));
+        r.aesField.push_back('A');
+        r.aesField.push_back('E');
+        r.aesField.push_back(3);
+        put16(r.aesField, realMethod);
+    }
+    const bool zip64 = options.forceZip64 || info.size >= kZip64Threshold;
+    if (zip64) r.needed = std::max<uint16_t>(r.needed, 45);
+
+    if (!checkName(entryName, error)) return false;
+    if (!put(localHeader(r, zip64))) return fail(error, path + ": write failed");
+    broken = true;  // until this entry is complete
+    const uint64_t dataStart = pos;
+    std::unique_ptr<ZipCryptoCipher> zc;
+    std::unique_ptr<WinZipAesCipher> wa;
+    if (options.encryption == ZipCrypto) {
+        uint8_t header[ZipCryptoCipher::kHeaderSize];
+        if (!platform::randomBytes(header, sizeof header)) return fail(error, "no random source");
+        // Readers check the last byte (the CRC's high byte); very old ones
+        // also check the one before it.
+        header[10] = uint8_t(r.crc >> 16);
+        header[11] = uint8_t(r.crc >> 24);
+        zc.reset(new ZipCryptoCipher(options.password.data(), options.password.size()));
+        zc->encrypt(header, sizeof header);
+        put(header, sizeof header);
+    } else if (options.encryption == Aes256) {
+        uint8_t salt[16], verifier[2];
+        if (!platform::randomBytes(salt, sizeof salt)) return fail(error, "no random source");
+        wa.reset(new WinZipAesCipher());
+        if (!wa->init(options.password.data(), options.password.size(), salt, 3, verifier))
+            return fail(error, entryName + ": cannot derive the AES key");
+        put(salt, sizeof salt);
+        put(verifier, sizeof verifier);
+    }
+    zipCrypto = zc.get();
+    aes = wa.get();
+    struct Reset {
+        Impl* w;
+        ~Reset() { w->zipCrypto = nullptr, w->aes = nullptr; }
+    } reset{this};
+
+    std::unique_ptr<Deflater> deflater;
+    if (realMethod == 8) deflater.reset(new Deflater(level, *this));
+    uint32_t crc = 0, got = 0;
+    uint64_t total = 0;
+    bool readOk = true;
+    while ((readOk = readChunk(&got)) && got) {
+        crc = crc32Update(crc, chunk.data(), got);
+        total += got;
+        bool ok = deflater ? deflater->write(chunk.data(), got) : write(chunk.data(), got);
+        if (!ok) return fail(error, path + ": write failed");
+    }
+    if (!readOk) return fail(error, std::string(diskPath) + ": read failed");
+    if (deflater && !deflater->finish()) return fail(error, path + ": write failed");
+    if (total != info.size || (zc && crc != firstPassCrc))
+        return fail(error, std::string(diskPath) + ": the file changed while it was read");
+    if (wa) {
+        uint8_t mac[WinZipAesCipher::kMacSize];
+        wa->finishMac(mac);
+        if (!put(mac, sizeof mac)) return fail(error, path + ": write failed");
+    }
+    r.crc = aesVersion == 2 ? 0 : crc;
+    r.comp = pos - dataStart;
+    if (!zip64 && (r.comp >= kMax32 || r.uncomp >= kMax32))
+        return fail(error, entryName + ": entry grew beyond the ZIP64 threshold");
+    if (!patch(r.offset, localHeader(r, zip64))) return fail(error, path + ": write failed");
+    central.push_back(std::move(r));
+    broken = false;
+    return true;
+}
+
+bool ZipWriter::Impl::addDirectory(const char* diskPath, const std::string& entryName, std::string* error) {
+    if (!usable(error)) return false;
+    CentralRecord r;
+    r.name = entryName;
+    if (r.name.empty() || r.name.back() != '/') r.name += '/';
+    platform::FileInfo info;
+    if (diskPath && platform::fileInfo(diskPath, &info)) {
+        r.time = info.dosTime;
+        r.date = info.dosDate;
+        r.attributes = info.attributes | 0x10;
+    } else if (diskPath) {
+        return fail(error, std::string(diskPath) + ": cannot read the folder's information");
+    } else {
+        r.attributes = 0x10;
+        r.date = (1 << 5) | 1;
+    }
+    if (!checkName(r.name, error)) return false;
+    if (!isAscii(r.name)) r.flags |= 0x0800;
+    r.offset = pos;
+    r.needed = 20;
+    if (!put(localHeader(r, false))) return fail(error, path + ": write failed");
+    central.push_back(std::move(r));
+    return true;
+}
+
+bool ZipWriter::Impl::addFolder(const std::string& folder, const std::string& prefix, bool recursive,
+                                const Options& options, std::string* error, int depth) {
+    if (depth > 64) return fail(error, folder + ": folders nested too deeply");
+    struct Item {
+        std::string name;
+        bool isDirectory;
+    };
+    std::vector<Item> items;
+    auto collect = [](void* context, const char* name, bool isDirectory) {
+        static_cast<std::vector<Item>*>(context)->push_back(Item{name, isDirectory});
+        return true;
+    };
+    if (!platform::listDirectory(folder.c_str(), collect, &items)) return fail(error, folder + ": cannot list the folder");
+    std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.name < b.name; });
+    std::string base = folder;
+    if (!base.empty() && base.back() != '/' && base.back() != '\\') base += '/';
+    for (const Item& item : items) {
+        std::string disk = base + item.name;
+        std::string entry = prefix.empty() ? item.name : prefix + "/" + item.name;
+        if (item.isDirectory) {
+            if (!recursive) continue;
+            if (!addDirectory(disk.c_str(), entry, error)) return false;
+            if (!addFolder(disk, entry, true, options, error, depth + 1)) return false;
+        } else if (!addFile(disk.c_str(), entry, options, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ZipWriter::Impl::finish(std::string* error) {
+    if (!usable(error)) return false;
+    // Layout first: the central directory's size follows from the records.
+    const uint64_t cdOffset = pos;
+    std::vector<uint8_t> cd;
+    bool anyForced = false;
+    for (const CentralRecord& r : central) {
+        bool bigU = r.uncomp >= kMax32 || r.forceZip64, bigC = r.comp >= kMax32 || r.forceZip64,
+             bigO = r.offset >= kMax32 || r.forceZip64;
+        anyForced = anyForced || r.forceZip64;
+        uint16_t z64Len = uint16_t(8 * (int(bigU) + int(bigC) + int(bigO)));
+        std::vector<uint8_t> b;
+        put32(b, kCentralSig);
+        put16(b, kVersionMadeBy);
+        put16(b, z64Len ? std::max<uint16_t>(r.needed, 45) : r.needed);
+        put16(b, r.flags);
+        put16(b, r.method);
+        put16(b, r.time);
+        put16(b, r.date);
+        put32(b, r.crc);
+        put32(b, bigC ? kMax32 : uint32_t(r.comp));
+        put32(b, bigU ? kMax32 : uint32_t(r.uncomp));
+        put16(b, uint16_t(r.name.size()));
+        put16(b, uint16_t((z64Len ? 4 + z64Len : 0) + r.aesField.size()));
+        put16(b, 0);  // comment
+        put16(b, 0);  // disk
+        put16(b, 0);  // internal attributes
+        put32(b, r.attributes);
+        put32(b, bigO ? kMax32 : uint32_t(r.offset));
+        b.insert(b.end(), r.name.begin(), r.name.end());
+        if (z64Len) {
+            put16(b, 0x0001);
+            put16(b, z64Len);
+            if (bigU) put64(b, r.uncomp);
+            if (bigC) put64(b, r.comp);
+            if (bigO) put64(b, r.offset);
+        }
+        b.insert(b.end(), r.aesField.begin(), r.aesField.end());
+        cd.insert(cd.end(), b.begin(), b.end());
+    }
+    const uint64_t cdSize = cd.size(), count = central.size();
+    const bool zip64 = anyForced || count >= 0xFFFF || cdOffset >= kMax32 || cdSize >= kMax32;
+    std::vector<uint8_t> tail;
+    if (zip64) {
+        const uint64_t end64Offset = cdOffset + cdSize;
+        put32(tail, kEnd64Sig);
+        put64(tail, 44);
+        put16(tail, kVersionMadeBy);
+        put16(tail, 45);
+        put32(tail, 0);
+        put32(tail, 0);
+        put64(tail, count);
+        put64(tail, count);
+        put64(tail, cdSize);
+        put64(tail, cdOffset);
+        put32(tail, kLocatorSig);
+        put32(tail, 0);
+        put64(tail, end64Offset);
+        put32(tail, 1);
+    }
+    put32(tail, kEndSig);
+    put16(tail, 0);
+    put16(tail, 0);
+    put16(tail, zip64 ? 0xFFFF : uint16_t(count));
+    put16(tail, zip64 ? 0xFFFF : uint16_t(count));
+    put32(tail, zip64 ? kMax32 : uint32_t(cdSize));
+    put32(tail, zip64 ? kMax32 : uint32_t(cdOffset));
+    put16(tail, 0);
+    if (!put(cd) || !put(tail) || !flush()) return fail(error, path + ": write failed");
+    return true;
+}
+
+ZipWriter::ZipWriter() = default;
+
+ZipWriter::~ZipWriter() {
+    if (impl_ && impl_->file != platform::kInvalidFile) {
+        // Never finished: an incomplete archive is removed.
+        platform::closeFile(impl_->file);
+        platform::deleteFile(impl_->path.c_str());
+    }
+}
+
+bool ZipWriter::create(const char* path, std::string* error) {
+    if (impl_ && impl_->file != platform::kInvalidFile) {
+        if (error) *error = "an archive is already being written";
+        return false;
+    }
+    impl_.reset(new Impl());
+    impl_->path = path ? path : "";
+    impl_->file = path ? platform::openFile(path, platform::OpenMode::CreateAlways) : platform::kInvalidFile;
+    if (impl_->file == platform::kInvalidFile) {
+        if (error) *error = impl_->path + ": cannot create the archive";
+        return false;
+    }
+    return true;
+}
+
+bool ZipWriter::addFile(const char* diskPath, const std::string& entryName, const Options& options,
+                        std::string* error) {
+    if (!impl_) {
+        if (error) *error = "no archive is being written";
+        return false;
+    }
+    return impl_->addFile(diskPath, entryName, options, error);
+}
+
+bool ZipWriter::addDirectoryEntry(const char* diskPath, const std::string& entryName, std::string* error) {
+    if (!impl_) {
+        if (error) *error = "no archive is being written";
+        return false;
+    }
+    return impl_->addDirectory(diskPath, entryName, error);
+}
+
+bool ZipWriter::addFolder(const char* diskFolder, const std::string& prefix, bool recursive, const Options& options,
+                          std::string* error) {
+    if (!impl_) {
+        if (error) *error = "no archive is being written";
+        return false;
+    }
+    if (!impl_->usable(error)) return false;
+    if (!diskFolder) return impl_->fail(error, "no folder given");
+    std::string p = prefix;
+    while (!p.empty() && p.back() == '/') p.pop_back();
+    return impl_->addFolder(diskFolder, p, recursive, options, error, 0);
+}
+
+bool ZipWriter::close(std::string* error) {
+    if (!impl_ || impl_->file == platform::kInvalidFile) {
+        if (error) *error = "no archive is being written";
+        return false;
+    }
+    bool ok = impl_->finish(error);
+    platform::closeFile(impl_->file);
+    impl_->file = platform::kInvalidFile;
+    if (!ok) platform::deleteFile(impl_->path.c_str());
+    return ok;
+}
