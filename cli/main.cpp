@@ -3,10 +3,15 @@
 #include <cstring>
 
 #include "cli/pe_command.h"
+#include "cli/zip_command.h"
 
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "pe") == 0) return runPeCommand(argc - 2, argv + 2);
+    if (argc >= 2 && std::strcmp(argv[1], "zip") == 0) return runZipCommand(argc - 2, argv + 2);
+    if (argc >= 2 && std::strcmp(argv[1], "list") == 0) return runListCommand(argc - 2, argv + 2);
+    if (argc >= 2 && std::strcmp(argv[1], "unzip") == 0) return runUnzipCommand(argc - 2, argv + 2);
     std::fprintf(stderr,
                  "usage: orvanta pe list|get|add ...   inspect and change an executable's resources\n");
+    std::fputs(kZipUsage, stderr);
     return 2;
 }

@@ -36,4 +36,15 @@ struct ZipExtractResult {
 // current folder is restored. Absolute paths, drive letters, "..",
 // backslash tricks, device names and ":" are refused per entry.
 // password may be null.
+// When the target folder cannot be made, targetFailed is set and the one
+// failure names the folder (entry empty) and the reason.
 ZipExtractResult extractAll(ZipReader& reader, const char* targetFolder, const char* password, ZipProgress* progress);
+
+// The rules for entry names, on every platform ("\" separates as "/"
+// does): the relative path that the name stands for, as "/"-separated
+// UTF-8 components with "." and empty components dropped. False with
+// *reason set when the name is absolute, has a drive letter, a ".." or a
+// component of only dots and spaces, a ":" (alternate data stream), a
+// control character, a Windows device name (CON, PRN, AUX, NUL, CONIN$,
+// CONOUT$, COM1-9, LPT1-9, with or without an extension), or names nothing.
+bool zipEntryPath(const std::string& name, std::string* relative, std::string* reason);
