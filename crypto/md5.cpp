@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "crypto/hash_blocks.h"
 #include "support/byte_reader.h"
 #include "support/data_buffer.h"
 #include "support/string_buffer.h"
@@ -70,29 +71,9 @@ void HmacMD5::compress(const uint8_t block[64]) {
 }
 
 void HmacMD5::update(const void* data, uint32_t length) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    if (!p || !length) return;
+    if (!data || !length) return;
     totalBytes_ += length;
-    if (pendingLength_) {
-        uint32_t take = 64 - pendingLength_;
-        if (take > length) take = length;
-        std::memcpy(pending_ + pendingLength_, p, take);
-        pendingLength_ += take;
-        p += take;
-        length -= take;
-        if (pendingLength_ < 64) return;
-        compress(pending_);
-        pendingLength_ = 0;
-    }
-    while (length >= 64) {
-        compress(p);
-        p += 64;
-        length -= 64;
-    }
-    if (length) {
-        std::memcpy(pending_, p, length);
-        pendingLength_ = length;
-    }
+    feedHashBlocks(pending_, pendingLength_, data, length, [this](const uint8_t* block) { compress(block); });
 }
 
 void HmacMD5::finish(uint8_t digest[16]) {

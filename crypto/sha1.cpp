@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "crypto/hash_blocks.h"
+
 namespace {
 inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 inline uint32_t loadBE32(const uint8_t* p) {
@@ -49,29 +51,9 @@ void Sha1::compress(const uint8_t block[64]) {
 }
 
 void Sha1::update(const void* data, uint32_t length) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    if (!p || !length) return;
+    if (!data || !length) return;
     totalBytes_ += length;
-    if (pendingLength_) {
-        uint32_t take = 64 - pendingLength_;
-        if (take > length) take = length;
-        std::memcpy(pending_ + pendingLength_, p, take);
-        pendingLength_ += take;
-        p += take;
-        length -= take;
-        if (pendingLength_ < 64) return;
-        compress(pending_);
-        pendingLength_ = 0;
-    }
-    while (length >= 64) {
-        compress(p);
-        p += 64;
-        length -= 64;
-    }
-    if (length) {
-        std::memcpy(pending_, p, length);
-        pendingLength_ = length;
-    }
+    feedHashBlocks(pending_, pendingLength_, data, length, [this](const uint8_t* block) { compress(block); });
 }
 
 void Sha1::finish(uint8_t digest[kDigestSize]) {
