@@ -26,19 +26,25 @@ uint16_t IconFile::imageCount() const {
     return count;
 }
 
-bool IconFile::imageDescription(uint32_t i, ImageDescription* out, LogBase* logp) const {
-    LogBase& log = logOrNull(logp);
+bool IconFile::directoryCount(LogBase& log, uint16_t* count) const {
     ByteView view(bytes_.data(), bytes_.length());
     if (view.size() == 0) {
         log.logError("Icon file is empty");
         return false;
     }
-    uint16_t count = 0;
-    if (!view.u16(kCountOffset, &count)) {
+    if (!view.u16(kCountOffset, count)) {
         log.logError("Icon file is too short for its directory header");
         log.logDataInt("fileSize", bytes_.length());
         return false;
     }
+    return true;
+}
+
+bool IconFile::imageDescription(uint32_t i, ImageDescription* out, LogBase* logp) const {
+    LogBase& log = logOrNull(logp);
+    ByteView view(bytes_.data(), bytes_.length());
+    uint16_t count = 0;
+    if (!directoryCount(log, &count)) return false;
     if (i >= count) {
         log.logError("Icon image index is not below the image count");
         log.logDataInt("index", i);
@@ -97,16 +103,8 @@ bool IconFile::imageData(uint32_t i, DataBuffer& out, LogBase* logp) const {
 bool IconFile::checkBounds(LogBase* logp) const {
     LogBase& log = logOrNull(logp);
     ByteView view(bytes_.data(), bytes_.length());
-    if (view.size() == 0) {
-        log.logError("Icon file is empty");
-        return false;
-    }
     uint16_t count = 0;
-    if (!view.u16(kCountOffset, &count)) {
-        log.logError("Icon file is too short for its directory header");
-        log.logDataInt("fileSize", bytes_.length());
-        return false;
-    }
+    if (!directoryCount(log, &count)) return false;
     if (count == 0) {
         log.logError("Icon file holds no images");
         return false;

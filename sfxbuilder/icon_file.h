@@ -59,5 +59,7 @@ public:
     const DataBuffer& bytes() const { return bytes_; }
 
 private:
+    // The ICONDIR image count; false (logged) for an empty or short file.
+    bool directoryCount(LogBase& log, uint16_t* count) const;
     DataBuffer bytes_;
 };
