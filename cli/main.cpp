@@ -3,10 +3,12 @@
 #include <cstring>
 
 #include "cli/pe_command.h"
+#include "cli/sfx_command.h"
 #include "cli/zip_command.h"
 
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "pe") == 0) return runPeCommand(argc - 2, argv + 2);
+    if (argc >= 2 && std::strcmp(argv[1], "sfx") == 0) return runSfxCommand(argc - 2, argv + 2);
     if (argc >= 2 && std::strcmp(argv[1], "zip") == 0) return runZipCommand(argc - 2, argv + 2);
     if (argc >= 2 && std::strcmp(argv[1], "list") == 0) return runListCommand(argc - 2, argv + 2);
     if (argc >= 2 && std::strcmp(argv[1], "unzip") == 0) return runUnzipCommand(argc - 2, argv + 2);

@@ -1,0 +1,45 @@
+// Getting the stub out of the module that carries it: the stub is the
+// first resource of the named type "VARNOCK" (id 218) of a PE module (the
+// builder's own file; for the command-line tool, a carrier image built
+// into it). Also the whole build as the COM methods run it, so that the
+// COM object and the command-line tool share one sequence.
+#pragma once
+
+#include <cstdint>
+
+class ExeImage;
+class LogBase;
+class StringBuffer;
+class TollanImpl;
+
+constexpr uint16_t kStubResourceId = 218;    // the PE32 stub
+constexpr uint16_t kStub64ResourceId = 219;  // the x86_64 stub (command-line tool only)
+extern const char* const kStubResourceType;  // "VARNOCK"
+
+// The first language of resource `id` of the named type "VARNOCK"; with id
+// 0, the first resource of the type. False (nothing logged) when missing.
+bool findStubResource(ExeImage& module, uint16_t id, const uint8_t** data, uint32_t* size);
+
+// Loads the module (from its file), finds the stub and writes it to a new
+// unique temporary file "tln.tmp" (tln_2.tmp, ... when taken, created
+// exclusively). outPath receives the copy's path.
+bool extractStub(const char* modulePath, uint16_t id, StringBuffer& outPath, LogBase* log);
+// The same from a module image already in memory.
+bool extractStubFromMemory(const uint8_t* module, uint32_t size, uint16_t id, StringBuffer& outPath, LogBase* log);
+
+// Which of the four builds, and its arguments.
+struct BuildRequest {
+    enum Variant { Plain, WithProgram, Encrypted, EncryptedWithProgram };
+    Variant variant = Plain;
+    const char* zipPath = nullptr;
+    const char* program = nullptr;   // the program variants
+    bool runFromTemp = true;         // "autotemp" (true) or "autorun"
+    int keyBits = 256;               // the encrypted variants, as the caller passed it
+    const char* password = nullptr;  // the encrypted variants
+    const char* outPath = nullptr;
+};
+
+// The sequence of one build method after the stub copy exists: load the
+// copy, run the worker's variant, destroy the image, delete the copy
+// (whatever happened). The log context is the caller's.
+bool buildFromStubCopy(const char* stubCopyPath, TollanImpl& worker, const BuildRequest& request, LogBase* log);

@@ -1,0 +1,158 @@
+// The self-extractor's logic, apart from its windows: reading the
+// parameter resources out of the stub's own image, choosing the start-up
+// mode, the password check, the archive (plain, or through a decrypting
+// view of the encrypted payload, so that no decrypted copy ever touches the
+// disk), the unzip with its progress, the program to run afterwards, and
+// every message the stub shows. The Win32 dialogs and the native
+// `orvanta sfx extract` both drive it through StubUi.
+//
+// Owns: StubParameters, StubUi, StubSession, the stub's texts. Uses:
+// exeimage (its own file), crypto (check block, payload cipher), zip
+// (reader, safe extraction), support.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/string_buffer.h"
+
+class ExeImage;
+class LogBase;
+
+// ---- Texts the stub shows ---------------------------------------------
+
+namespace StubText {
+extern const char* const kErrorTitle;          // "Error"
+extern const char* const kStatusTitle;         // "Status"
+extern const char* const kOpenFailed;          // "Failed to open embedded zip."
+extern const char* const kIncorrectPassword;   // "Incorrect password."
+extern const char* const kDecrypting;          // "Decrypting..."
+extern const char* const kUnzipping;           // "Unzipping..."
+extern const char* const kFinished;            // "Finished."
+extern const char* const kUnzipFailedStatus;   // status label after a failed unzip
+extern const char* const kBrowseTitle;         // "Please select a folder."
+// "Unzip to " + folder + " successful."
+std::string unzipSucceeded(const char* folder);
+// "Failed to run " + path + " (check to see if this file is in the Zip)"
+std::string failedToRun(const char* path);
+// The report of a failed unzip: the folder, then one line per failed
+// entry (entry name and reason; the folder itself when it could not be
+// made), at most kMaxListedFailures lines and a count of the rest.
+constexpr size_t kMaxListedFailures = 20;
+std::string unzipFailed(const char* folder, const std::vector<std::pair<std::string, std::string>>& failures);
+}  // namespace StubText
+
+// ---- Parameter resources --------------------------------------------------
+
+// What the builder stored, read with the presence rules of each name. Texts
+// end at their first zero byte or at the end of the resource.
+struct StubParameters {
+    bool hasZip = false;                // "zip" exists
+    const uint8_t* zipData = nullptr;   // into the image's mapping
+    uint32_t zipSize = 0;
+
+    bool encrypted = false;             // "encrypted" exists
+    bool encryptedWellFormed = false;   // ... and is exactly 36 bytes
+    uint32_t keyBits = 0;               // first four bytes, little-endian
+    uint8_t checkBlock[32] = {};        // bytes 4 to 35
+
+    StringBuffer unzipDir;              // present when not empty
+    StringBuffer appTitle;              // present when not empty
+    StringBuffer progressCaption;       // present when not empty
+    bool hasAutoParams = false;         // "autoParams" exists
+    StringBuffer autoParams;
+    bool noInterface = false;           // "noInterface" has at least one byte
+    bool hasAutorun = false;            // "autorun" has at least one byte
+    StringBuffer autorun;
+    bool hasAutotemp = false;           // "autotemp" has at least one byte
+    StringBuffer autotemp;
+};
+
+// Reads every parameter from an opened image (the stub's own file). The
+// image must outlive the parameters (zipData points into it). Never fails:
+// absent or malformed resources read as absent.
+void readStubParameters(ExeImage& image, StubParameters& out);
+
+// ---- Start-up mode ----------------------------------------------------------
+
+enum class StubMode {
+    Silent,       // "noInterface": automatic unzip, no window, exit code below
+    Automatic,    // "unzipDir" text or "autotemp" present: progress dialog 138
+    Interactive,  // otherwise: unzip dialog 129
+};
+StubMode chooseStubMode(const StubParameters& p);
+
+// Exit codes of the process.
+constexpr int kExitDialogClosed = 0;   // a dialog mode ended
+constexpr int kExitSilentSuccess = 1;  // silent mode, everything unzipped
+constexpr int kExitSilentFailure = 2;  // silent mode, the unzip did not succeed
+
+// ---- What the logic asks of its surroundings ------------------------------
+
+class StubUi {
+public:
+    virtual ~StubUi();
+    // The password dialog. False when no password was entered (Cancel, or
+    // the dialog closed); an empty text entered with OK is a password.
+    virtual bool askPassword(StringBuffer& password) = 0;
+    virtual void showMessage(const char* text, const char* title) = 0;
+    // Status label 1009 of the unzip dialog (ignored elsewhere).
+    virtual void setStatus(const char* text) = 0;
+    // Progress bars: 1010 for the decryption, 1008 for the unzip; 0 to 100.
+    virtual void decryptProgress(uint32_t percent) = 0;
+    virtual void unzipProgress(uint32_t percent) = 0;
+    // ShellExecuteA(owner, "open", path, params or none, workDir, normal).
+    // True when the system reported success (a result above 32).
+    virtual bool runProgram(const char* path, const char* params, const char* workDir) = 0;
+};
+
+// ---- One run ----------------------------------------------------------------
+
+enum class UnzipOutcome {
+    Unzipped,        // every entry extracted
+    UnzipFailed,     // the archive opened, but the target folder or some entries failed
+    Cancelled,       // no password entered: nothing said
+    WrongPassword,   // "Incorrect password." shown
+    OpenFailed,      // "Failed to open embedded zip." shown
+};
+
+class StubSession {
+public:
+    StubSession(const StubParameters& params, StubUi& ui);
+
+    // Open and unzip into target (the password dialog when encrypted, the
+    // check, the archive, the unzip). Says nothing on success; shows the
+    // messages of the failures it names (a failed unzip is reported by the
+    // callers below, which know the folder).
+    UnzipOutcome openAndUnzip(const char* target);
+
+    // The automatic unzip: the preset folder or a new temporary one, then
+    // the "autotemp" program when not empty and everything was unzipped.
+    // A failed unzip is shown (StubText::unzipFailed) and starts nothing.
+    UnzipOutcome runAutomatic();
+
+    // The unzip dialog's Unzip button with the folder typed: status texts,
+    // the unzip, then the success message or the "autorun" program; a
+    // failed unzip shows the failure report and starts nothing.
+    UnzipOutcome runInteractive(const char* folder);
+
+    // The target of the automatic unzip: the "unzipDir" text when not
+    // empty, otherwise the unique temporary name for "vkz" (vkz.tmp,
+    // vkz_2.tmp, ...) in the system temporary folder followed directly by
+    // the tick count in lower-case hexadecimal.
+    std::string automaticTarget() const;
+
+    // The entries that failed in the last unzip (entry, reason).
+    const std::vector<std::pair<std::string, std::string>>& failures() const { return failures_; }
+
+private:
+    const StubParameters& params_;
+    StubUi& ui_;
+    std::vector<std::pair<std::string, std::string>> failures_;
+};
+
+// The program path of the interactive run: the folder, a "\" unless the
+// folder already ends in "/" or "\", and the program. The automatic run
+// always joins with "\".
+std::string interactiveProgramPath(const char* folder, const char* program);
