@@ -10,6 +10,18 @@
 #include <string>
 #include <vector>
 
+// Where a reader's bytes come from: a file, a memory block, or a view
+// that makes them on demand (the self-extractor's decrypting view of its
+// payload). The reader asks only for ranges inside size(), but a source
+// must refuse any other range itself.
+class ZipSource {
+public:
+    virtual ~ZipSource();
+    virtual uint64_t size() const = 0;
+    // Exactly n bytes at pos into buf; false when they cannot all be read.
+    virtual bool read(uint64_t pos, void* buf, size_t n) = 0;
+};
+
 // Receives an entry's contents in pieces.
 class ZipDataSink {
 public:
@@ -52,6 +64,8 @@ public:
     bool openFile(const char* path, std::string* error);
     // The memory stays owned by the caller for the reader's life.
     bool openMemory(const uint8_t* data, uint64_t size, std::string* error);
+    // Any byte source; the reader owns it from here on (also on failure).
+    bool openSource(std::unique_ptr<ZipSource> source, std::string* error);
     void close();
 
     size_t entryCount() const;

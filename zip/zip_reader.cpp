@@ -16,6 +16,7 @@
 #include "zip/zip_archive.h"
 #include "zip/zip_crypto.h"
 
+ZipSource::~ZipSource() = default;
 ZipDataSink::~ZipDataSink() = default;
 
 uint32_t ZipEntry::dosAttributes() const {
@@ -44,27 +45,17 @@ constexpr size_t kChunk = 64 * 1024;
 
 // ---- Where the bytes come from ----------------------------------------
 
-class Source {
+class MemorySource : public ZipSource {
 public:
-    virtual ~Source() = default;
-    uint64_t size() const { return size_; }
-    // Exactly n bytes at pos (the caller has checked the range).
-    virtual bool read(uint64_t pos, void* buf, size_t n) = 0;
-
-protected:
-    uint64_t size_ = 0;
-};
-
-class MemorySource : public Source {
-public:
-    MemorySource(const uint8_t* data, uint64_t size) : view_(data, size) { size_ = view_.size(); }
+    MemorySource(const uint8_t* data, uint64_t size) : view_(data, size) {}
+    uint64_t size() const override { return view_.size(); }
     bool read(uint64_t pos, void* buf, size_t n) override { return view_.copy(pos, buf, n); }
 
 private:
     ByteView view_;
 };
 
-class FileSource : public Source {
+class FileSource : public ZipSource {
 public:
     ~FileSource() override {
         if (h_ != platform::kInvalidFile) platform::closeFile(h_);
@@ -73,6 +64,7 @@ public:
         h_ = platform::openFile(path, platform::OpenMode::ReadExisting);
         return h_ != platform::kInvalidFile && platform::fileSize(h_, &size_);
     }
+    uint64_t size() const override { return size_; }
     bool read(uint64_t pos, void* buf, size_t n) override {
         if (pos > size_ || n > size_ - pos || !platform::seekFile(h_, pos)) return false;
         uint8_t* p = static_cast<uint8_t*>(buf);
@@ -87,6 +79,7 @@ public:
 
 private:
     platform::FileHandle h_ = platform::kInvalidFile;
+    uint64_t size_ = 0;
 };
 
 // ---- Names -------------------------------------------------------------
@@ -180,7 +173,7 @@ struct EntryExtra {
 }  // namespace
 
 struct ZipReader::Impl {
-    std::unique_ptr<Source> source;
+    std::unique_ptr<ZipSource> source;
     std::vector<ZipEntry> entries;
     std::vector<EntryExtra> extras;
     uint64_t centralStart = 0;
@@ -682,9 +675,17 @@ bool ZipReader::openFile(const char* path, std::string* error) {
 }
 
 bool ZipReader::openMemory(const uint8_t* data, uint64_t size, std::string* error) {
+    return openSource(std::unique_ptr<ZipSource>(new MemorySource(data, size)), error);
+}
+
+bool ZipReader::openSource(std::unique_ptr<ZipSource> source, std::string* error) {
     close();
+    if (!source) {
+        if (error) *error = "no source to read the archive from";
+        return false;
+    }
     impl_.reset(new Impl());
-    impl_->source.reset(new MemorySource(data, size));
+    impl_->source = std::move(source);
     if (!impl_->open(error)) {
         impl_.reset();
         return false;
