@@ -16,7 +16,7 @@ namespace {
 
 constexpr uint32_t kHighBit = 0x80000000u;
 constexpr uint32_t kMaxDirectoryOffset = 0x7FFFFFFFu;  // entry offsets carry 31 bits
-constexpr uint32_t kFileChunk = 4096;
+constexpr uint32_t kFileChunk = 262144;  // file-backed resources stream in 256 KiB reads
 constexpr uint32_t kOutputBuffer = 65536;
 constexpr uint8_t kSectionFill = 'X';
 constexpr uint32_t kMaxFileAlignment = 0x10000;
