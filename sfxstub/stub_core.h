@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/string_buffer.h"
@@ -37,8 +38,9 @@ std::string unzipSucceeded(const char* folder);
 // "Failed to run " + path + " (check to see if this file is in the Zip)"
 std::string failedToRun(const char* path);
 // The report of a failed unzip: the folder, then one line per failed
-// entry (entry name and reason; the folder itself when it could not be
-// made), at most kMaxListedFailures lines and a count of the rest.
+// entry (entry name and reason; only the reason for a failure with an
+// empty entry name, the folder itself, whose reason names it), at most
+// kMaxListedFailures lines and a count of the rest.
 constexpr size_t kMaxListedFailures = 20;
 std::string unzipFailed(const char* folder, const std::vector<std::pair<std::string, std::string>>& failures);
 }  // namespace StubText
@@ -54,8 +56,8 @@ struct StubParameters {
 
     bool encrypted = false;             // "encrypted" exists
     bool encryptedWellFormed = false;   // ... and is exactly 36 bytes
-    uint32_t keyBits = 0;               // first four bytes, little-endian
-    uint8_t checkBlock[32] = {};        // bytes 4 to 35
+    uint32_t keyBits = 0;               // first four bytes, little-endian (when well formed)
+    uint8_t checkBlock[32] = {};        // bytes 4 to 35 (when well formed)
 
     StringBuffer unzipDir;              // present when not empty
     StringBuffer appTitle;              // present when not empty
@@ -124,7 +126,11 @@ public:
     // Open and unzip into target (the password dialog when encrypted, the
     // check, the archive, the unzip). Says nothing on success; shows the
     // messages of the failures it names (a failed unzip is reported by the
-    // callers below, which know the folder).
+    // callers below, which know the folder). An encrypted self-extractor
+    // that can never open (an "encrypted" resource that is not well formed
+    // or names a key length other than 128, 192 or 256, or no "zip") gives
+    // "Failed to open embedded zip." without asking for a password. The
+    // typed password also opens entries encrypted inside the archive.
     UnzipOutcome openAndUnzip(const char* target);
 
     // The automatic unzip: the preset folder or a new temporary one, then
@@ -143,16 +149,33 @@ public:
     // the tick count in lower-case hexadecimal.
     std::string automaticTarget() const;
 
-    // The entries that failed in the last unzip (entry, reason).
+    // The entries that failed in the last unzip (entry, reason). The names
+    // are in the system code page, ready to show; an empty name stands for
+    // the target folder itself.
     const std::vector<std::pair<std::string, std::string>>& failures() const { return failures_; }
+    // Why the last open failed, in the reader's or the payload's words
+    // (not shown by the stub; for logs and the command line). Empty after
+    // a successful open.
+    const std::string& openError() const { return openError_; }
 
 private:
+    UnzipOutcome openFailed(const std::string& why);
+    void startProgram(const std::string& path, const char* workDir);
+
     const StubParameters& params_;
     StubUi& ui_;
     std::vector<std::pair<std::string, std::string>> failures_;
+    std::string openError_;
 };
 
+// The temporary target in a given folder: the first free name of vkz.tmp,
+// vkz_2.tmp, ... there, followed directly by tickCount in lower-case
+// hexadecimal. StubSession::automaticTarget uses the system temporary
+// folder and the system tick count.
+std::string temporaryUnzipTarget(const char* tempFolder, uint32_t tickCount);
+
 // The program path of the interactive run: the folder, a "\" unless the
-// folder already ends in "/" or "\", and the program. The automatic run
-// always joins with "\".
+// folder already ends in "/" or "\", and the program; the program alone
+// when the folder is empty (the unzip went into the current folder). The
+// automatic run always joins with "\".
 std::string interactiveProgramPath(const char* folder, const char* program);

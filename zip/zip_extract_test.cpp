@@ -10,6 +10,7 @@
 #include "support/byte_reader.h"
 #include "support/platform.h"
 #include "support/testing/scratch_dir.h"
+#include "support/testing/tree_listing.h"
 #include "zip/crc32.h"
 #include "zip/zip_archive.h"
 
@@ -189,57 +190,6 @@ std::string buildStoredZip(const std::vector<TestEntry>& entries) {
     return out;
 }
 
-// ---- Scratch folder helpers ---------------------------------------------------
-
-struct ListedName {
-    std::string name;
-    bool isDirectory;
-};
-
-std::vector<ListedName> listNames(const std::string& folder) {
-    std::vector<ListedName> names;
-    platform::listDirectory(
-        folder.c_str(),
-        [](void* context, const char* name, bool isDirectory) {
-            static_cast<std::vector<ListedName>*>(context)->push_back({name, isDirectory});
-            return true;
-        },
-        &names);
-    std::sort(names.begin(), names.end(), [](const ListedName& a, const ListedName& b) { return a.name < b.name; });
-    return names;
-}
-
-// Every file below folder, as "sub/name", sorted.
-void collectFiles(const std::string& folder, const std::string& prefix, std::vector<std::string>* out) {
-    for (const ListedName& n : listNames(folder)) {
-        if (n.isDirectory) {
-            out->push_back(prefix + n.name + "/");
-            collectFiles(folder + "/" + n.name, prefix + n.name + "/", out);
-        } else {
-            out->push_back(prefix + n.name);
-        }
-    }
-}
-
-std::vector<std::string> tree(const std::string& folder) {
-    std::vector<std::string> out;
-    collectFiles(folder, "", &out);
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-void removeTree(const std::string& path) {
-    platform::FileInfo info;
-    if (!platform::fileInfo(path.c_str(), &info)) return;
-    platform::setFileAttributes(path.c_str(), 0x20);  // read-only files and folders cannot be removed
-    if (info.isDirectory) {
-        for (const ListedName& n : listNames(path)) removeTree(path + "/" + n.name);
-        platform::removeDirectory(path.c_str());
-    } else {
-        platform::deleteFile(path.c_str());
-    }
-}
-
 // A scratch folder whose contents are removed, whatever they are.
 class ExtractDir {
 public:
@@ -305,7 +255,7 @@ TEST(ZipExtract, WritesFilesAndFoldersWithTimesAndAttributes) {
     EXPECT_TRUE(r.ok()) << (r.failures.empty() ? "" : r.failures[0].entry + ": " + r.failures[0].reason);
     EXPECT_EQ(r.filesWritten, 4u);
     EXPECT_EQ(r.foldersMade, 1u);
-    EXPECT_EQ(tree(target), (std::vector<std::string>{"docs/", "docs/deep/", "docs/deep/er/", "docs/deep/er/readme.md",
+    EXPECT_EQ(listTree(target), (std::vector<std::string>{"docs/", "docs/deep/", "docs/deep/er/", "docs/deep/er/readme.md",
                                                       "empty", "locked.txt", "top.txt"}));
     for (const TestEntry& e : entries) {
         if (e.name.back() == '/') continue;
@@ -363,7 +313,7 @@ TEST(ZipExtract, RefusesUnsafeNamesAndWritesNothingOutside) {
         EXPECT_FALSE(r.failures[i].reason.empty()) << hostile[i];
     }
     // Only the archive and the target beside it; only the good files inside.
-    std::vector<std::string> outside = tree(dir.root());
+    std::vector<std::string> outside = listTree(dir.root());
     for (const std::string& name : outside)
         EXPECT_TRUE(name == "archive.zip" || name.compare(0, 2, "t/") == 0) << name;
     std::vector<std::string> expected = {"t/"};
@@ -407,7 +357,7 @@ TEST(ZipExtract, FailingEntryIsSkippedAndLeavesNoTrace) {
     EXPECT_EQ(r.failures[0].entry, "crc.bin");
     EXPECT_EQ(r.failures[1].entry, "keep.txt");
     EXPECT_NE(r.failures[0].reason.find("CRC"), std::string::npos) << r.failures[0].reason;
-    EXPECT_EQ(tree(target), (std::vector<std::string>{"after.txt", "before.txt", "keep.txt"}));
+    EXPECT_EQ(listTree(target), (std::vector<std::string>{"after.txt", "before.txt", "keep.txt"}));
     EXPECT_EQ(readWholeFile(target + "/keep.txt"), "precious");
 }
 
@@ -426,7 +376,7 @@ TEST(ZipExtract, DeclaredSizeIsALimit) {
     ZipExtractResult r = extractAll(reader, target.c_str(), nullptr, nullptr);
     ASSERT_EQ(r.failures.size(), 1u);
     EXPECT_EQ(r.failures[0].entry, "liar.bin");
-    EXPECT_EQ(tree(target), (std::vector<std::string>{"honest.bin"}));
+    EXPECT_EQ(listTree(target), (std::vector<std::string>{"honest.bin"}));
 }
 
 // A target that cannot be made (a file stands in its way): nothing at all
@@ -449,7 +399,7 @@ TEST(ZipExtract, TargetThatCannotBeMade) {
     EXPECT_EQ(r.failures[0].entry, "");
     EXPECT_NE(r.failures[0].reason.find(target), std::string::npos) << r.failures[0].reason;
     EXPECT_TRUE(progress.calls.empty());
-    EXPECT_EQ(tree(dir.root()), std::vector<std::string>{"archive.zip"});
+    EXPECT_EQ(listTree(dir.root()), std::vector<std::string>{"archive.zip"});
 }
 
 // Entries in the way of each other: a file where a folder must go, a folder
@@ -473,7 +423,7 @@ TEST(ZipExtract, EntriesInEachOthersWay) {
     EXPECT_EQ(r.foldersMade, 1u);
     EXPECT_FALSE(reasonFor(r, "x/inside.txt").empty());
     EXPECT_FALSE(reasonFor(r, "d").empty());
-    EXPECT_EQ(tree(target), (std::vector<std::string>{"d/", "x"}));
+    EXPECT_EQ(listTree(target), (std::vector<std::string>{"d/", "x"}));
     EXPECT_EQ(readWholeFile(target + "/x"), "file x");
 }
 
@@ -554,7 +504,7 @@ TEST(ZipExtract, WriterArchivesRoundTripAndWrongPasswords) {
             EXPECT_EQ(r.filesWritten, 0u);
             ASSERT_EQ(r.failures.size(), 3u);
             for (const auto& f : r.failures) EXPECT_FALSE(f.reason.empty()) << f.entry;
-            EXPECT_EQ(tree(target), (std::vector<std::string>{"tree/", "tree/sub/"}));
+            EXPECT_EQ(listTree(target), (std::vector<std::string>{"tree/", "tree/sub/"}));
         }
     }
 }
