@@ -1,0 +1,145 @@
+#include "sfxbuilder/extract_stub.h"
+
+#include <memory>
+
+#include "exeimage/exe_image.h"
+#include "sfxbuilder/tollan_impl.h"
+#include "support/file_sys.h"
+#include "support/log_base.h"
+#include "support/platform.h"
+#include "support/string_buffer.h"
+
+const char* const kStubResourceType = "VARNOCK";
+
+namespace {
+
+// Base name of the stub copy; FileSys turns it into tln_2.tmp, tln_3.tmp,
+// ... when the name is taken.
+const char kStubCopyName[] = "tln.tmp";
+
+void logSystemError(LogBase& log, uint32_t code) {
+    StringBuffer text;
+    text.appendSystemError(code);
+    log.logError(text.str());
+}
+
+// writeUniqueTempFile with the folder given: the same exclusive creation,
+// the same messages, and no partly written copy left behind.
+bool writeUniqueFileIn(const char* folder, const uint8_t* data, uint32_t size, StringBuffer& outPath,
+                       LogBase& log) {
+    platform::FileHandle h = FileSys::createUniqueFile(folder, kStubCopyName, outPath, &log);
+    if (h == platform::kInvalidFile) return false;
+    uint32_t written = 0;
+    bool ok = platform::writeFile(h, data, size, &written) && written == size;
+    if (!ok) {
+        uint32_t code = platform::lastError();
+        log.logData("filename", outPath.str());
+        logSystemError(log, code);
+        log.logError("Failed to write complete file (1)");
+    }
+    platform::closeFile(h);
+    if (!ok) platform::deleteFile(outPath.str());
+    return ok;
+}
+
+// Finds the stub in a loaded module and writes it out. A null folder means
+// the system temporary folder. On failure outPath is emptied, so that a
+// caller who deletes "the copy" never deletes a name it does not own.
+bool writeStubCopy(ExeImage* module, uint16_t id, const char* folder, StringBuffer& outPath, LogBase& log) {
+    outPath.clear();
+    if (!module) return false;  // the loader has logged why
+    std::unique_ptr<ExeImage> owned(module);
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    if (!findStubResource(*module, id, &data, &size)) return false;
+    bool ok = folder ? writeUniqueFileIn(folder, data, size, outPath, log)
+                     : FileSys::writeUniqueTempFile(kStubCopyName, data, size, outPath, &log);
+    if (!ok) outPath.clear();
+    return ok;
+}
+
+// The test hooks treat a missing folder as "the system's".
+const char* folderOrNull(const char* folder) { return folder && *folder ? folder : nullptr; }
+
+}  // namespace
+
+bool findStubResource(ExeImage& module, uint16_t id, const uint8_t** data, uint32_t* size) {
+    *data = nullptr;
+    *size = 0;
+    const ExeResource* root = module.resources();
+    if (!root) return false;
+    // Only the root's named entries are types; a "VARNOCK" name further
+    // down is some other resource.
+    const ExeResource* type = nullptr;
+    for (int i = 0; i < root->namedCount() && !type; i++) {
+        const ExeResource* t = root->namedChild(i);
+        if (t->isDirectory && t->name.equals(kStubResourceType)) type = t;
+    }
+    if (!type) return false;
+    const ExeResource* resource = nullptr;
+    for (int i = 0; i < type->idCount() && !resource; i++) {
+        const ExeResource* r = type->idChild(i);
+        if (r->isDirectory && (id == 0 || r->id == id)) resource = r;
+    }
+    if (!resource || resource->idCount() == 0) return false;
+    const ExeResource* leaf = resource->idChild(0);
+    // The bytes must be in memory; an empty stub is no stub.
+    const uint8_t* p = leaf->isDirectory ? nullptr : leaf->dataPointer();
+    if (!p || leaf->dataSize == 0) return false;
+    *data = p;
+    *size = leaf->dataSize;
+    return true;
+}
+
+bool extractStub(const char* modulePath, uint16_t id, StringBuffer& outPath, LogBase* log) {
+    LogBase& lg = logOrNull(log);
+    return writeStubCopy(ExeImage::loadFromFile(modulePath, &lg), id, nullptr, outPath, lg);
+}
+
+bool extractStubFromMemory(const uint8_t* module, uint32_t size, uint16_t id, StringBuffer& outPath, LogBase* log) {
+    LogBase& lg = logOrNull(log);
+    return writeStubCopy(ExeImage::loadFromMemory(module, size, "module", &lg), id, nullptr, outPath, lg);
+}
+
+bool extractStubIn(const char* modulePath, uint16_t id, const char* tempFolder, StringBuffer& outPath,
+                   LogBase* log) {
+    LogBase& lg = logOrNull(log);
+    return writeStubCopy(ExeImage::loadFromFile(modulePath, &lg), id, folderOrNull(tempFolder), outPath, lg);
+}
+
+bool extractStubFromMemoryIn(const uint8_t* module, uint32_t size, uint16_t id, const char* tempFolder,
+                             StringBuffer& outPath, LogBase* log) {
+    LogBase& lg = logOrNull(log);
+    return writeStubCopy(ExeImage::loadFromMemory(module, size, "module", &lg), id, folderOrNull(tempFolder), outPath,
+                         lg);
+}
+
+bool buildFromStubCopy(const char* stubCopyPath, TollanImpl& worker, const BuildRequest& request, LogBase* log) {
+    LogBase& lg = logOrNull(log);
+    bool ok = false;
+    ExeImage* image = ExeImage::loadFromFile(stubCopyPath, &lg);
+    if (image) {
+        switch (request.variant) {
+            case BuildRequest::Plain:
+                ok = worker.buildPlain(image, request.zipPath, request.outPath, &lg);
+                break;
+            case BuildRequest::WithProgram:
+                ok = worker.buildWithProgram(image, request.zipPath, request.program, request.runFromTemp,
+                                             request.outPath, &lg);
+                break;
+            case BuildRequest::Encrypted:
+                ok = worker.buildEncrypted(image, request.zipPath, request.keyBits, request.password,
+                                           request.outPath, &lg);
+                break;
+            case BuildRequest::EncryptedWithProgram:
+                ok = worker.buildEncryptedWithProgram(image, request.zipPath, request.keyBits, request.password,
+                                                      request.program, request.runFromTemp, request.outPath, &lg);
+                break;
+        }
+        // Unmaps and closes the copy, which can then be deleted (Windows
+        // refuses to delete a mapped file).
+        delete image;
+    }
+    if (stubCopyPath && *stubCopyPath) platform::deleteFile(stubCopyPath);
+    return ok;
+}

@@ -22,10 +22,17 @@ bool findStubResource(ExeImage& module, uint16_t id, const uint8_t** data, uint3
 
 // Loads the module (from its file), finds the stub and writes it to a new
 // unique temporary file "tln.tmp" (tln_2.tmp, ... when taken, created
-// exclusively). outPath receives the copy's path.
+// exclusively). outPath receives the copy's path; on failure it is empty
+// and no copy, not even a partly written one, is left.
 bool extractStub(const char* modulePath, uint16_t id, StringBuffer& outPath, LogBase* log);
 // The same from a module image already in memory.
 bool extractStubFromMemory(const uint8_t* module, uint32_t size, uint16_t id, StringBuffer& outPath, LogBase* log);
+// Both with the folder for the copy given instead of the system temporary
+// folder (tests; a null or empty folder means the system's).
+bool extractStubIn(const char* modulePath, uint16_t id, const char* tempFolder, StringBuffer& outPath,
+                   LogBase* log);
+bool extractStubFromMemoryIn(const uint8_t* module, uint32_t size, uint16_t id, const char* tempFolder,
+                             StringBuffer& outPath, LogBase* log);
 
 // Which of the four builds, and its arguments.
 struct BuildRequest {

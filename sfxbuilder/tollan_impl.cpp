@@ -1,0 +1,131 @@
+#include "sfxbuilder/tollan_impl.h"
+
+#include <cstring>
+
+#include "exeimage/exe_image.h"
+#include "sfxbuilder/encrypt_to_temp.h"
+#include "sfxbuilder/icon_resource.h"
+#include "support/file_sys.h"
+#include "support/log_base.h"
+#include "support/platform.h"
+
+namespace {
+
+// The program to run after extraction, for the variants that have one.
+struct ProgramToRun {
+    const char* text;
+    bool runFromTemp;  // "autotemp" (true) or "autorun" (false)
+};
+
+const char kZipResource[] = "zip";
+const uint8_t kYes[4] = {'y', 'e', 's', 0};
+
+bool present(const void* value, const char* message, LogBase& log) {
+    if (value) return true;
+    log.logError(message);
+    return false;
+}
+
+// Text resources are the ANSI bytes and one zero byte.
+void addText(ExeImage& image, const char* name, const char* text, LogBase& log) {
+    image.addNamedData(name, text, uint32_t(std::strlen(text)) + 1, &log);
+}
+
+// The settings, each only when set, in the order the stub expects them.
+// A setting that cannot be added does not fail the build.
+void addSettings(const TollanImpl& w, ExeImage& image, LogBase& log) {
+    if (!w.appTitle.isEmpty()) addText(image, "appTitle", w.appTitle.str(), log);
+    if (!w.progressCaption.isEmpty()) addText(image, "progressCaption", w.progressCaption.str(), log);
+    if (!w.unzipDir.isEmpty()) addText(image, "unzipDir", w.unzipDir.str(), log);
+    if (!w.autoParams.isEmpty()) addText(image, "autoParams", w.autoParams.str(), log);
+    if (w.noInterface) image.addNamedData("noInterface", kYes, sizeof kYes, &log);
+}
+
+// Written even when empty (one zero byte): the name alone tells the stub
+// where to run it from.
+void addProgram(ExeImage& image, const ProgramToRun& program, LogBase& log) {
+    addText(image, program.runFromTemp ? "autotemp" : "autorun", program.text ? program.text : "", log);
+}
+
+// The icon (its failures never fail a build), then the output.
+bool finish(const TollanImpl& w, ExeImage& image, const char* outPath, LogBase& log) {
+    if (!w.iconFile.isEmpty()) IconResource().replaceIcon(image, w.iconFile.str());
+    return image.writeToFile(outPath, nullptr, &log);
+}
+
+// Writing the output over the zip would truncate the zip before its bytes
+// are streamed into the output: the build would fail and the archive be
+// lost.
+bool outputIsZip(const char* zipPath, const char* outPath) {
+    platform::FileHandle h = platform::openFile(zipPath, platform::OpenMode::ReadExisting);
+    if (h == platform::kInvalidFile) return false;
+    bool same = platform::sameFile(h, outPath);
+    platform::closeFile(h);
+    return same;
+}
+
+bool buildUnencrypted(const TollanImpl& w, ExeImage* image, const char* zipPath, const ProgramToRun* program,
+                      const char* outPath, LogBase& log) {
+    if (!present(image, "No stub image", log) || !present(zipPath, "No Zip filename", log) ||
+        !present(outPath, "No EXE filename", log))
+        return false;
+    if (program && !present(program->text, "No program to run", log)) return false;
+    if (!FileSys::fileExists(zipPath, &log)) return false;
+    if (outputIsZip(zipPath, outPath)) {
+        log.logError("Output file is the Zip file");
+        log.logData("filename", outPath);
+        return false;
+    }
+    image->removeNamed(kZipResource);
+    if (program) addProgram(*image, *program, log);
+    addSettings(w, *image, log);
+    if (!image->addNamedFile(kZipResource, zipPath, &log)) return false;
+    return finish(w, *image, outPath, log);
+}
+
+bool buildWithEncryption(const TollanImpl& w, ExeImage* image, const char* zipPath, int keyBits,
+                         const char* password, const ProgramToRun* program, const char* outPath, LogBase& log) {
+    if (!present(image, "No stub image", log) || !present(zipPath, "No Zip filename", log) ||
+        !present(outPath, "No EXE filename", log) || !present(password, "No Zip password", log))
+        return false;
+    const int bits = mapPayloadKeyLength(keyBits);
+    if (!FileSys::fileExists(zipPath, &log)) return false;
+
+    // Adds "encrypted"; on failure it leaves no temporary file.
+    StringBuffer temp;
+    bool ok = w.tempFolder.isEmpty()
+                  ? encryptToTemp(*image, zipPath, password, bits, temp, &log)
+                  : encryptToTempIn(*image, zipPath, password, bits, w.tempFolder.str(), temp, &log);
+    if (!ok) return false;
+
+    image->removeNamed(kZipResource);
+    addSettings(w, *image, log);
+    if (program) addProgram(*image, *program, log);
+    ok = image->addNamedFile(kZipResource, temp.str(), &log) && finish(w, *image, outPath, log);
+    platform::deleteFile(temp.str());
+    return ok;
+}
+
+}  // namespace
+
+bool TollanImpl::buildPlain(ExeImage* image, const char* zipPath, const char* outPath, LogBase* log) {
+    return buildUnencrypted(*this, image, zipPath, nullptr, outPath, logOrNull(log));
+}
+
+bool TollanImpl::buildWithProgram(ExeImage* image, const char* zipPath, const char* program, bool runFromTemp,
+                                  const char* outPath, LogBase* log) {
+    ProgramToRun p{program, runFromTemp};
+    return buildUnencrypted(*this, image, zipPath, &p, outPath, logOrNull(log));
+}
+
+bool TollanImpl::buildEncrypted(ExeImage* image, const char* zipPath, int keyBits, const char* password,
+                                const char* outPath, LogBase* log) {
+    return buildWithEncryption(*this, image, zipPath, keyBits, password, nullptr, outPath, logOrNull(log));
+}
+
+bool TollanImpl::buildEncryptedWithProgram(ExeImage* image, const char* zipPath, int keyBits, const char* password,
+                                           const char* program, bool runFromTemp, const char* outPath,
+                                           LogBase* log) {
+    ProgramToRun p{program ? program : "", runFromTemp};
+    return buildWithEncryption(*this, image, zipPath, keyBits, password, &p, outPath, logOrNull(log));
+}
