@@ -15,5 +15,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: orvanta pe list|get|add ...   inspect and change an executable's resources\n");
     std::fputs(kZipUsage, stderr);
+    std::fputs(kSfxUsage, stderr);
     return 2;
 }

@@ -1,8 +1,544 @@
 #include "cli/sfx_command.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
 
-int runSfxCommand(int, char**) {
-    std::fputs("orvanta sfx: not built yet\n", stderr);
+#include "cli/stub_carrier.h"
+#include "exeimage/exe_image.h"
+#include "sfxbuilder/extract_stub.h"
+#include "sfxbuilder/tollan_impl.h"
+#include "sfxstub/stub_core.h"
+#include "support/logger.h"
+#include "support/platform.h"
+#include "support/string_buffer.h"
+
+const char kSfxUsage[] =
+    "usage: orvanta sfx build ZIP OUT.exe [--title T] [--caption C] [--unzip-dir D]\n"
+    "           [--run PROGRAM [--run-in-place]] [--params P] [--silent] [--icon ICO]\n"
+    "           [--password PW [--key-bits N]] [--x64] [--log LOG.xml]\n"
+    "           write a self-extracting executable carrying ZIP; --run starts PROGRAM\n"
+    "           from the archive afterwards (unpacked to a temporary folder unless\n"
+    "           --run-in-place); --password encrypts the archive with AES (N: 128,\n"
+    "           192 or 256 after rounding up, default 256); --x64 uses the x86_64\n"
+    "           stub; --log saves the activity log as XML, also after a failure\n"
+    "       orvanta sfx inspect EXE [--json]\n"
+    "           show the settings and the payload a self-extractor carries\n"
+    "       orvanta sfx extract EXE [-d DIR] [-p PASSWORD]\n"
+    "           unpack a self-extractor here, without running it (default DIR:\n"
+    "           the current folder); the program it would start is only named\n"
+    "       options take their value as the next argument or after \"=\"\n";
+
+namespace {
+
+int usage(const std::string& problem) {
+    if (!problem.empty()) std::fprintf(stderr, "orvanta sfx: %s\n", problem.c_str());
+    std::fputs(kSfxUsage, stderr);
     return 2;
+}
+
+// ---- The command line ------------------------------------------------------
+
+// One option a verb takes: its spelling and whether it wants a value.
+struct OptionRule {
+    const char* name;
+    bool takesValue;
+};
+
+struct ParsedOption {
+    std::string name;
+    std::string value;
+};
+
+// Splits arguments into options (--name VALUE, --name=VALUE, -d VALUE) and
+// the rest. An option value may start with "-" (a negative key length).
+bool parseCommandLine(int argc, char** argv, const std::vector<OptionRule>& rules, std::vector<ParsedOption>* options,
+                      std::vector<std::string>* rest, std::string* problem) {
+    bool ended = false;
+    for (int i = 0; i < argc; i++) {
+        std::string arg = argv[i];
+        if (ended || arg.size() < 2 || arg[0] != '-') {
+            rest->push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            ended = true;
+            continue;
+        }
+        std::string name = arg, value;
+        bool inlineValue = false;
+        size_t eq = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+            inlineValue = true;
+        }
+        const OptionRule* rule = nullptr;
+        for (const OptionRule& s : rules) {
+            if (name == s.name) rule = &s;
+        }
+        if (!rule) {
+            *problem = "unknown option " + name;
+            return false;
+        }
+        if (rule->takesValue && !inlineValue) {
+            if (i + 1 >= argc) {
+                *problem = "option " + name + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+        } else if (!rule->takesValue && inlineValue) {
+            *problem = "option " + name + " takes no value";
+            return false;
+        }
+        options->push_back({name, value});
+    }
+    return true;
+}
+
+// A 32-bit signed decimal integer, the whole text.
+bool parseInt32(const std::string& text, int* out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
+    *out = static_cast<int>(v);
+    return true;
+}
+
+std::string errorTextOf(Logger& log) {
+    StringBuffer text;
+    log.getErrorText(text);
+    std::string s = text.str() ? text.str() : "";
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+// ---- sfx build ---------------------------------------------------------------
+
+int runBuild(int argc, char** argv) {
+    static const std::vector<OptionRule> rules = {
+        {"--title", true},  {"--caption", true},  {"--unzip-dir", true}, {"--run", true},
+        {"--run-in-place", false}, {"--params", true}, {"--silent", false}, {"--icon", true},
+        {"--password", true}, {"--key-bits", true}, {"--x64", false}, {"--log", true}};
+    std::vector<ParsedOption> options;
+    std::vector<std::string> rest;
+    std::string problem;
+    if (!parseCommandLine(argc, argv, rules, &options, &rest, &problem)) return usage(problem);
+    if (rest.size() != 2) return usage("sfx build takes a zip file and an output file");
+
+    TollanImpl worker;
+    BuildRequest request;
+    bool haveProgram = false, havePassword = false, haveKeyBits = false, inPlace = false, x64 = false;
+    bool haveLog = false;
+    std::string program, password, logPath;
+    for (const ParsedOption& o : options) {
+        if (o.name == "--title") {
+            worker.appTitle.assign(o.value.c_str());
+        } else if (o.name == "--caption") {
+            worker.progressCaption.assign(o.value.c_str());
+        } else if (o.name == "--unzip-dir") {
+            worker.unzipDir.assign(o.value.c_str());
+        } else if (o.name == "--params") {
+            worker.autoParams.assign(o.value.c_str());
+        } else if (o.name == "--icon") {
+            worker.iconFile.assign(o.value.c_str());
+        } else if (o.name == "--silent") {
+            worker.noInterface = true;
+        } else if (o.name == "--run") {
+            program = o.value;  // an empty program is written too (one zero byte)
+            haveProgram = true;
+        } else if (o.name == "--run-in-place") {
+            inPlace = true;
+        } else if (o.name == "--password") {
+            password = o.value;  // an empty password is a password
+            havePassword = true;
+        } else if (o.name == "--key-bits") {
+            if (!parseInt32(o.value, &request.keyBits))
+                return usage("the key length must be a whole number, not \"" + o.value + "\"");
+            haveKeyBits = true;
+        } else if (o.name == "--x64") {
+            x64 = true;
+        } else if (o.name == "--log") {
+            logPath = o.value;
+            haveLog = true;
+        }
+    }
+    if (inPlace && !haveProgram) return usage("--run-in-place needs --run");
+    if (haveKeyBits && !havePassword) return usage("--key-bits needs --password");
+
+    request.zipPath = rest[0].c_str();
+    request.outPath = rest[1].c_str();
+    request.program = haveProgram ? program.c_str() : nullptr;
+    request.runFromTemp = !inPlace;
+    request.password = havePassword ? password.c_str() : nullptr;
+    const char* method;
+    if (havePassword) {
+        request.variant = haveProgram ? BuildRequest::EncryptedWithProgram : BuildRequest::Encrypted;
+        method = haveProgram ? "CreateExe4" : "CreateExe3";
+    } else {
+        request.variant = haveProgram ? BuildRequest::WithProgram : BuildRequest::Plain;
+        method = haveProgram ? "CreateExe2" : "CreateExe";
+    }
+
+    // The sequence of the builder's COM methods: one log context named after
+    // the method, the stub copied out of its carrier, the build, the context
+    // closed; the log is saved whether or not the build worked.
+    Logger log;
+    log.enterContext(method, true);
+    StringBuffer stubCopy;
+    bool built = extractCarriedStub(x64 ? kStub64ResourceId : kStubResourceId, stubCopy, &log) &&
+                 buildFromStubCopy(stubCopy.str(), worker, request, &log);
+    log.leaveContext();
+
+    int status = 0;
+    if (!built) {
+        std::string why = errorTextOf(log);
+        // The log's error text: the context, then one line per message and
+        // data item.
+        std::string indented;
+        for (char c : why) indented += c == '\n' ? std::string("\n  ") : std::string(1, c);
+        std::fprintf(stderr, "orvanta sfx: building %s failed:\n  %s\n", request.outPath,
+                     why.empty() ? "(the log names no reason)" : indented.c_str());
+        status = 1;
+    }
+    if (haveLog && !log.saveXml(false, logPath.c_str())) {
+        std::fprintf(stderr, "orvanta sfx: could not write the log %s\n", logPath.c_str());
+        status = 1;
+    }
+    if (built) std::printf("wrote %s\n", request.outPath);
+    return status;
+}
+
+// ---- Reading a self-extractor ------------------------------------------------
+
+// One named entry of the RT_RCDATA directory as stored.
+struct StoredResource {
+    std::string name;
+    uint32_t size = 0;
+    bool hasLeaf = false;
+};
+
+constexpr uint16_t kRtRcdata = 10;
+
+// The named entries of the RT_RCDATA type directory, in stored order, each
+// with the size of its first language leaf.
+std::vector<StoredResource> storedParameterResources(ExeImage& image) {
+    std::vector<StoredResource> out;
+    ExeResource* root = image.resources();
+    if (!root) return out;
+    ExeResource* type = nullptr;
+    for (int i = 0; i < root->idCount(); i++) {
+        ExeResource* t = root->idChild(i);
+        if (t && t->id == kRtRcdata) type = t;
+    }
+    if (!type || !type->isDirectory) return out;
+    for (int i = 0; i < type->namedCount(); i++) {
+        ExeResource* entry = type->namedChild(i);
+        if (!entry) continue;
+        StoredResource r;
+        r.name = entry->name.str() ? entry->name.str() : "";
+        ExeResource* leaf = entry;
+        while (leaf && leaf->isDirectory) {
+            leaf = leaf->idCount() > 0 ? leaf->idChild(0) : (leaf->namedCount() > 0 ? leaf->namedChild(0) : nullptr);
+        }
+        if (leaf) {
+            r.size = leaf->dataSize;
+            r.hasLeaf = true;
+        }
+        out.push_back(r);
+    }
+    return out;
+}
+
+const char* modeName(StubMode mode) {
+    switch (mode) {
+        case StubMode::Silent: return "silent";
+        case StubMode::Automatic: return "automatic";
+        case StubMode::Interactive: return "interactive";
+    }
+    return "interactive";
+}
+
+// The text value of a parameter as the stub reads it, or null for names
+// that hold no text.
+const StringBuffer* textValueOf(const StubParameters& p, const std::string& name) {
+    if (name == "appTitle") return &p.appTitle;
+    if (name == "progressCaption") return &p.progressCaption;
+    if (name == "unzipDir") return &p.unzipDir;
+    if (name == "autoParams") return &p.autoParams;
+    if (name == "autorun") return &p.autorun;
+    if (name == "autotemp") return &p.autotemp;
+    return nullptr;
+}
+
+std::string textOf(const StringBuffer& s) { return s.str() ? std::string(s.str(), s.length()) : std::string(); }
+
+std::string jsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20 || c >= 0x7f) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);  // bytes above 0x7f as Latin-1
+            out += esc;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+// The program the stub starts after its unzip in the given mode, with the
+// path joined as the stub joins it; false when it starts none.
+bool programToRun(const StubParameters& p, StubMode mode, const std::string& folder, std::string* path,
+                  std::string* params) {
+    if (mode == StubMode::Interactive) {
+        if (!p.hasAutorun) return false;
+        *path = interactiveProgramPath(folder.c_str(), p.autorun.str() ? p.autorun.str() : "");
+    } else {
+        if (!p.hasAutotemp || p.autotemp.isEmpty()) return false;
+        *path = folder + "\\" + textOf(p.autotemp);
+    }
+    *params = p.autoParams.isEmpty() ? std::string() : textOf(p.autoParams);
+    return true;
+}
+
+// Opens a self-extractor; null after saying why on standard error.
+std::unique_ptr<ExeImage> openSfx(const std::string& path) {
+    Logger log;
+    std::unique_ptr<ExeImage> image(ExeImage::loadFromFile(path.c_str(), &log));
+    if (!image) {
+        std::string why = errorTextOf(log);
+        std::fprintf(stderr, "orvanta sfx: cannot read %s: %s\n", path.c_str(), why.c_str());
+    }
+    return image;
+}
+
+// ---- sfx inspect -------------------------------------------------------------
+
+int runInspect(int argc, char** argv) {
+    static const std::vector<OptionRule> rules = {{"--json", false}};
+    std::vector<ParsedOption> options;
+    std::vector<std::string> rest;
+    std::string problem;
+    if (!parseCommandLine(argc, argv, rules, &options, &rest, &problem)) return usage(problem);
+    if (rest.size() != 1) return usage("sfx inspect takes one executable");
+    bool json = !options.empty();
+
+    std::unique_ptr<ExeImage> image = openSfx(rest[0]);
+    if (!image) return 1;
+    std::vector<StoredResource> stored = storedParameterResources(*image);
+    StubParameters p;
+    readStubParameters(*image, p);
+    StubMode mode = chooseStubMode(p);
+    const char* machine = image->ntHeaders().isPe32Plus() ? "x86_64 (PE32+)" : "i386 (PE32)";
+
+    if (json) {
+        std::string out = "{\n  \"file\": " + jsonString(rest[0]) + ",\n";
+        out += std::string("  \"pe32plus\": ") + (image->ntHeaders().isPe32Plus() ? "true" : "false") + ",\n";
+        out += "  \"resources\": [";
+        for (size_t i = 0; i < stored.size(); i++) {
+            const StoredResource& r = stored[i];
+            out += i ? ",\n    {" : "\n    {";
+            out += "\"name\": " + jsonString(r.name) + ", \"size\": " + std::to_string(r.size);
+            if (const StringBuffer* t = textValueOf(p, r.name)) out += ", \"text\": " + jsonString(textOf(*t));
+            if (r.name == "noInterface") out += std::string(", \"present\": ") + (p.noInterface ? "true" : "false");
+            if (r.name == "encrypted") {
+                out += ", \"wellFormed\": " + std::string(p.encryptedWellFormed ? "true" : "false");
+                out += ", \"keyBits\": " + std::to_string(p.keyBits);
+            }
+            out += "}";
+        }
+        out += stored.empty() ? "],\n" : "\n  ],\n";
+        out += std::string("  \"hasZip\": ") + (p.hasZip ? "true" : "false") + ",\n";
+        out += "  \"payloadSize\": " + std::to_string(p.zipSize) + ",\n";
+        out += std::string("  \"encrypted\": ") + (p.encrypted ? "true" : "false") + ",\n";
+        out += "  \"keyBits\": " + (p.encrypted ? std::to_string(p.keyBits) : std::string("null")) + ",\n";
+        out += std::string("  \"mode\": \"") + modeName(mode) + "\"\n}\n";
+        std::fputs(out.c_str(), stdout);
+    } else {
+        std::printf("%s: %s\n", rest[0].c_str(), machine);
+        std::printf("parameter resources (RT_RCDATA, in stored order):\n");
+        if (stored.empty()) std::printf("  (none)\n");
+        for (const StoredResource& r : stored) {
+            std::printf("  %-16s %10u bytes", r.name.c_str(), r.size);
+            if (const StringBuffer* t = textValueOf(p, r.name)) {
+                std::printf("  \"%s\"", textOf(*t).c_str());
+            } else if (r.name == "encrypted") {
+                if (p.encryptedWellFormed) {
+                    std::printf("  key length %u bits, password check block", p.keyBits);
+                } else {
+                    std::printf("  malformed (not 36 bytes)");
+                }
+            } else if (r.name == "noInterface") {
+                std::printf("  silent");
+            } else if (r.name == "zip") {
+                std::printf("  %s", p.encrypted ? "the encrypted archive" : "the archive");
+            }
+            std::printf("\n");
+        }
+        std::printf("start-up mode: %s\n", modeName(mode));
+        if (p.hasZip) {
+            std::printf("payload: %u bytes%s\n", p.zipSize, p.encrypted ? ", encrypted (asks for a password)" : "");
+        }
+        std::string path, params;
+        std::string folder = mode == StubMode::Interactive ? "<chosen folder>"
+                             : p.unzipDir.isEmpty()       ? "<new temporary folder>"
+                                                          : textOf(p.unzipDir);
+        if (programToRun(p, mode, folder, &path, &params)) {
+            std::printf("runs afterwards: %s%s%s\n", path.c_str(), params.empty() ? "" : " with parameters ",
+                        params.c_str());
+        }
+    }
+    if (!p.hasZip) {
+        std::fprintf(stderr, "orvanta sfx: %s carries no \"zip\" resource: not a self-extractor\n", rest[0].c_str());
+        return 1;
+    }
+    return 0;
+}
+
+// ---- sfx extract -------------------------------------------------------------
+
+// The stub's surroundings on a console: messages and progress on standard
+// error, the password from the command line (or typed on a terminal), and
+// programs named rather than started.
+class ConsoleUi : public StubUi {
+public:
+    ConsoleUi(bool havePassword, const std::string& password)
+        : havePassword_(havePassword), password_(password), terminal_(platform::isTerminal(stderr)) {}
+    ~ConsoleUi() override { clearProgress(); }
+
+    bool askPassword(StringBuffer& password) override {
+        if (havePassword_) {
+            password.assign(password_.c_str());
+            return true;
+        }
+        if (!platform::isTerminal(stdin)) {
+            std::fputs("orvanta sfx: this self-extractor is encrypted; give its password with -p PASSWORD\n", stderr);
+            return false;
+        }
+        clearProgress();
+        std::fputs("This self-extracting EXE is encrypted. Enter a password to unzip: ", stderr);
+        std::fflush(stderr);
+        char line[512];
+        if (!std::fgets(line, sizeof line, stdin)) {
+            std::fputs("\norvanta sfx: no password entered\n", stderr);
+            return false;
+        }
+        size_t n = std::strlen(line);
+        while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = '\0';
+        if (n > 499) line[499] = '\0';  // the stub's password box takes 499 characters
+        password.assign(line);
+        return true;
+    }
+    void showMessage(const char* text, const char* title) override {
+        clearProgress();
+        std::fprintf(stderr, "orvanta sfx: %s: %s\n", title, text);
+    }
+    void setStatus(const char*) override {}
+    void decryptProgress(uint32_t percent) override { showProgress("decrypting", percent); }
+    void unzipProgress(uint32_t percent) override { showProgress("unzipping", percent); }
+    bool runProgram(const char* path, const char* params, const char* workDir) override {
+        clearProgress();
+        std::printf("the self-extractor would now start %s", path);
+        if (params && *params) std::printf(" with parameters \"%s\"", params);
+        std::printf(" in %s (not started here)\n", workDir);
+        return true;
+    }
+
+private:
+    void showProgress(const char* what, uint32_t percent) {
+        if (!terminal_) return;
+        std::fprintf(stderr, "\r%s %3u%%", what, percent > 100 ? 100 : percent);
+        std::fflush(stderr);
+        shown_ = true;
+    }
+    void clearProgress() {
+        if (!shown_) return;
+        std::fprintf(stderr, "\r%30s\r", "");
+        std::fflush(stderr);
+        shown_ = false;
+    }
+
+    bool havePassword_;
+    std::string password_;
+    bool terminal_;
+    bool shown_ = false;
+};
+
+int runExtract(int argc, char** argv) {
+    static const std::vector<OptionRule> rules = {{"-d", true}, {"-p", true}};
+    std::vector<ParsedOption> options;
+    std::vector<std::string> rest;
+    std::string problem;
+    if (!parseCommandLine(argc, argv, rules, &options, &rest, &problem)) return usage(problem);
+    if (rest.size() != 1) return usage("sfx extract takes one executable");
+    std::string folder, password;
+    bool havePassword = false;
+    for (const ParsedOption& o : options) {
+        if (o.name == "-d") folder = o.value;
+        if (o.name == "-p") {
+            password = o.value;
+            havePassword = true;
+        }
+    }
+    if (folder.empty()) {
+        char cwd[4096];
+        if (platform::currentDirectory(cwd, sizeof cwd) == 0) {
+            std::fputs("orvanta sfx: cannot tell the current folder\n", stderr);
+            return 1;
+        }
+        folder = cwd;
+    }
+
+    std::unique_ptr<ExeImage> image = openSfx(rest[0]);
+    if (!image) return 1;
+    StubParameters p;
+    readStubParameters(*image, p);
+    if (!p.hasZip) {
+        std::fprintf(stderr, "orvanta sfx: %s carries no \"zip\" resource: not a self-extractor\n", rest[0].c_str());
+        return 1;
+    }
+    ConsoleUi ui(havePassword, password);
+    StubSession session(p, ui);
+    UnzipOutcome outcome = session.openAndUnzip(folder.c_str());
+    switch (outcome) {
+        case UnzipOutcome::Unzipped: break;
+        case UnzipOutcome::UnzipFailed:
+            ui.showMessage(StubText::unzipFailed(folder.c_str(), session.failures()).c_str(), StubText::kErrorTitle);
+            return 1;
+        case UnzipOutcome::OpenFailed:
+            if (!session.openError().empty())
+                std::fprintf(stderr, "orvanta sfx: %s\n", session.openError().c_str());
+            return 1;
+        case UnzipOutcome::Cancelled:
+        case UnzipOutcome::WrongPassword:
+            return 1;  // the reason has been shown
+    }
+    std::printf("unpacked %s into %s\n", rest[0].c_str(), folder.c_str());
+    std::string path, params;
+    if (programToRun(p, chooseStubMode(p), folder, &path, &params)) {
+        ui.runProgram(path.c_str(), params.empty() ? nullptr : params.c_str(), folder.c_str());
+    }
+    return 0;
+}
+
+}  // namespace
+
+int runSfxCommand(int argc, char** argv) {
+    if (argc < 1) return usage("");
+    std::string verb = argv[0];
+    if (verb == "build") return runBuild(argc - 1, argv + 1);
+    if (verb == "inspect") return runInspect(argc - 1, argv + 1);
+    if (verb == "extract") return runExtract(argc - 1, argv + 1);
+    return usage("unknown sfx verb \"" + verb + "\"");
 }

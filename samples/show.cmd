@@ -1,0 +1,2 @@
+@echo off
+echo Unpacked by an Orvanta self-extractor; parameters: %*
