@@ -1,4 +1,4 @@
-# Cross build for 32-bit Windows (PE32, i386): the specified deliverables.
+# Cross build for 32-bit Windows (PE32, i386): the shipped deliverables.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(_t i686-w64-mingw32)
