@@ -100,32 +100,24 @@ public:
     const RECT& positionRect() const { return posRect_; }
 
     // ---- IViewObject / IViewObject2 / IViewObjectEx ----
-    HRESULT STDMETHODCALLTYPE Draw(DWORD dwDrawAspect, LONG lindex, void* pvAspect,
-                                   DVTARGETDEVICE* ptd, HDC hdcTargetDev, HDC hdcDraw,
-                                   LPCRECTL lprcBounds, LPCRECTL lprcWBounds,
-                                   WINBOOL(STDMETHODCALLTYPE* pfnContinue)(ULONG_PTR),
-                                   ULONG_PTR dwContinue) override;
-    HRESULT STDMETHODCALLTYPE GetColorSet(DWORD dwDrawAspect, LONG lindex, void* pvAspect,
-                                          DVTARGETDEVICE* ptd, HDC hicTargetDev,
-                                          LOGPALETTE** ppColorSet) override;
-    HRESULT STDMETHODCALLTYPE Freeze(DWORD dwDrawAspect, LONG lindex, void* pvAspect,
-                                     DWORD* pdwFreeze) override;
+    HRESULT STDMETHODCALLTYPE Draw(DWORD dwDrawAspect, LONG lindex, void* pvAspect, DVTARGETDEVICE* ptd,
+                                   HDC hdcTargetDev, HDC hdcDraw, LPCRECTL lprcBounds, LPCRECTL lprcWBounds,
+                                   WINBOOL(STDMETHODCALLTYPE* pfnContinue)(ULONG_PTR), ULONG_PTR dwContinue) override;
+    HRESULT STDMETHODCALLTYPE GetColorSet(DWORD dwDrawAspect, LONG lindex, void* pvAspect, DVTARGETDEVICE* ptd,
+                                          HDC hicTargetDev, LOGPALETTE** ppColorSet) override;
+    HRESULT STDMETHODCALLTYPE Freeze(DWORD dwDrawAspect, LONG lindex, void* pvAspect, DWORD* pdwFreeze) override;
     HRESULT STDMETHODCALLTYPE Unfreeze(DWORD dwFreeze) override;
     HRESULT STDMETHODCALLTYPE SetAdvise(DWORD aspects, DWORD advf, IAdviseSink* pAdvSink) override;
-    HRESULT STDMETHODCALLTYPE GetAdvise(DWORD* pAspects, DWORD* pAdvf,
-                                        IAdviseSink** ppAdvSink) override;
-    HRESULT STDMETHODCALLTYPE GetExtent(DWORD dwDrawAspect, LONG lindex, DVTARGETDEVICE* ptd,
-                                        LPSIZEL lpsizel) override;
+    HRESULT STDMETHODCALLTYPE GetAdvise(DWORD* pAspects, DWORD* pAdvf, IAdviseSink** ppAdvSink) override;
+    HRESULT STDMETHODCALLTYPE GetExtent(DWORD dwDrawAspect, LONG lindex, DVTARGETDEVICE* ptd, LPSIZEL lpsizel) override;
     HRESULT STDMETHODCALLTYPE GetRect(DWORD dwAspect, LPRECTL pRect) override;
     HRESULT STDMETHODCALLTYPE GetViewStatus(DWORD* pdwStatus) override;
-    HRESULT STDMETHODCALLTYPE QueryHitPoint(DWORD dwAspect, LPCRECT pRectBounds, POINT ptlLoc,
-                                            LONG lCloseHint, DWORD* pHitResult) override;
-    HRESULT STDMETHODCALLTYPE QueryHitRect(DWORD dwAspect, LPCRECT pRectBounds,
-                                           LPCRECT pRectLoc, LONG lCloseHint,
+    HRESULT STDMETHODCALLTYPE QueryHitPoint(DWORD dwAspect, LPCRECT pRectBounds, POINT ptlLoc, LONG lCloseHint,
+                                            DWORD* pHitResult) override;
+    HRESULT STDMETHODCALLTYPE QueryHitRect(DWORD dwAspect, LPCRECT pRectBounds, LPCRECT pRectLoc, LONG lCloseHint,
                                            DWORD* pHitResult) override;
-    HRESULT STDMETHODCALLTYPE GetNaturalExtent(DWORD dwAspect, LONG lindex, DVTARGETDEVICE* ptd,
-                                               HDC hicTargetDev, DVEXTENTINFO* pExtentInfo,
-                                               LPSIZEL pSizel) override;
+    HRESULT STDMETHODCALLTYPE GetNaturalExtent(DWORD dwAspect, LONG lindex, DVTARGETDEVICE* ptd, HDC hicTargetDev,
+                                               DVEXTENTINFO* pExtentInfo, LPSIZEL pSizel) override;
 
     // ---- IOleWindow / IOleInPlaceObject / IOleInPlaceObjectWindowless ----
     HRESULT STDMETHODCALLTYPE GetWindow(HWND* phwnd) override;
@@ -134,8 +126,7 @@ public:
     HRESULT STDMETHODCALLTYPE UIDeactivate() override;
     HRESULT STDMETHODCALLTYPE SetObjectRects(LPCRECT lprcPosRect, LPCRECT lprcClipRect) override;
     HRESULT STDMETHODCALLTYPE ReactivateAndUndo() override;
-    HRESULT STDMETHODCALLTYPE OnWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam,
-                                              LRESULT* plResult) override;
+    HRESULT STDMETHODCALLTYPE OnWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* plResult) override;
     HRESULT STDMETHODCALLTYPE GetDropTarget(IDropTarget** ppDropTarget) override;
 
     // ---- IOleInPlaceActiveObject ----
@@ -155,18 +146,14 @@ public:
     // ---- IOleObject ----
     HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* pClientSite) override;
     HRESULT STDMETHODCALLTYPE GetClientSite(IOleClientSite** ppClientSite) override;
-    HRESULT STDMETHODCALLTYPE SetHostNames(LPCOLESTR szContainerApp,
-                                           LPCOLESTR szContainerObj) override;
+    HRESULT STDMETHODCALLTYPE SetHostNames(LPCOLESTR szContainerApp, LPCOLESTR szContainerObj) override;
     HRESULT STDMETHODCALLTYPE Close(DWORD dwSaveOption) override;
     HRESULT STDMETHODCALLTYPE SetMoniker(DWORD dwWhichMoniker, IMoniker* pmk) override;
-    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD dwAssign, DWORD dwWhichMoniker,
-                                         IMoniker** ppmk) override;
-    HRESULT STDMETHODCALLTYPE InitFromData(IDataObject* pDataObject, WINBOOL fCreation,
-                                           DWORD dwReserved) override;
-    HRESULT STDMETHODCALLTYPE GetClipboardData(DWORD dwReserved,
-                                               IDataObject** ppDataObject) override;
-    HRESULT STDMETHODCALLTYPE DoVerb(LONG iVerb, LPMSG lpmsg, IOleClientSite* pActiveSite,
-                                     LONG lindex, HWND hwndParent, LPCRECT lprcPosRect) override;
+    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD dwAssign, DWORD dwWhichMoniker, IMoniker** ppmk) override;
+    HRESULT STDMETHODCALLTYPE InitFromData(IDataObject* pDataObject, WINBOOL fCreation, DWORD dwReserved) override;
+    HRESULT STDMETHODCALLTYPE GetClipboardData(DWORD dwReserved, IDataObject** ppDataObject) override;
+    HRESULT STDMETHODCALLTYPE DoVerb(LONG iVerb, LPMSG lpmsg, IOleClientSite* pActiveSite, LONG lindex, HWND hwndParent,
+                                     LPCRECT lprcPosRect) override;
     HRESULT STDMETHODCALLTYPE EnumVerbs(IEnumOLEVERB** ppEnumOleVerb) override;
     HRESULT STDMETHODCALLTYPE Update() override;
     HRESULT STDMETHODCALLTYPE IsUpToDate() override;
@@ -197,8 +184,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pPages) override;
 
     // ---- IQuickActivate ----
-    HRESULT STDMETHODCALLTYPE QuickActivate(QACONTAINER* pQaContainer,
-                                            QACONTROL* pQaControl) override;
+    HRESULT STDMETHODCALLTYPE QuickActivate(QACONTAINER* pQaContainer, QACONTROL* pQaControl) override;
     HRESULT STDMETHODCALLTYPE SetContentExtent(LPSIZEL pSizel) override;
     HRESULT STDMETHODCALLTYPE GetContentExtent(LPSIZEL pSizel) override;
 
@@ -206,12 +192,9 @@ public:
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmedium) override;
     HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC* pformatetc, STGMEDIUM* pmedium) override;
     HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* pformatetc) override;
-    HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC* pformatectIn,
-                                                    FORMATETC* pformatetcOut) override;
-    HRESULT STDMETHODCALLTYPE SetData(FORMATETC* pformatetc, STGMEDIUM* pmedium,
-                                      WINBOOL fRelease) override;
-    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD dwDirection,
-                                            IEnumFORMATETC** ppenumFormatEtc) override;
+    HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC* pformatectIn, FORMATETC* pformatetcOut) override;
+    HRESULT STDMETHODCALLTYPE SetData(FORMATETC* pformatetc, STGMEDIUM* pmedium, WINBOOL fRelease) override;
+    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD dwDirection, IEnumFORMATETC** ppenumFormatEtc) override;
     HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC* pformatetc, DWORD advf, IAdviseSink* pAdvSink,
                                       DWORD* pdwConnection) override;
     HRESULT STDMETHODCALLTYPE DUnadvise(DWORD dwConnection) override;
@@ -219,8 +202,7 @@ public:
 
 private:
     // IPersistStorage modes, as the storage protocol names them.
-    enum class StorageMode { Uninitialized, Normal, NoScribble, HandsOffAfterSave,
-                             HandsOffFromNormal };
+    enum class StorageMode { Uninitialized, Normal, NoScribble, HandsOffAfterSave, HandsOffFromNormal };
 
     HRESULT setExtentValue(const SIZEL& size);
     HRESULT readState(IStream* stream);

@@ -27,10 +27,8 @@ void* const kSentinel = reinterpret_cast<void*>(static_cast<uintptr_t>(0x5a5a5a5
 class TestControl final : public ControlBase {
 public:
     explicit TestControl(REFCLSID clsid = kTestClsid) : ControlBase(clsid, kMiscStatus, kText) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown)) {
             *out = static_cast<IOleObject*>(this);
             AddRef();
@@ -39,11 +37,9 @@ public:
         return queryControlInterface(riid, out);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
+    ULONG STDMETHODCALLTYPE Release() override {
         const ULONG left = --refs;
-        if (left == 0)
-            delete this;
+        if (left == 0) delete this;
         return left;
     }
     ULONG refs = 1;
@@ -54,7 +50,9 @@ struct Ref {
     T* p = nullptr;
     Ref() = default;
     explicit Ref(T* q) : p(q) {}
-    ~Ref() { if (p) p->Release(); }
+    ~Ref() {
+        if (p) p->Release();
+    }
     Ref(const Ref&) = delete;
     Ref& operator=(const Ref&) = delete;
     T* operator->() const { return p; }
@@ -64,8 +62,7 @@ struct Ref {
 // Counts what the control tells its sinks.
 class TestSink final : public IAdviseSinkEx {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
-    {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         *out = nullptr;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IAdviseSink) ||
             IsEqualIID(riid, IID_IAdviseSinkEx)) {
@@ -95,8 +92,7 @@ enum class SiteKind { Plain, Ex, Windowless, WindowlessRefused };
 class TestSite final : public IOleClientSite, public IOleInPlaceSiteWindowless {
 public:
     TestSite(HWND parent, RECT pos, SiteKind kind) : parent_(parent), pos_(pos), kind_(kind) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
-    {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         *out = nullptr;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleClientSite))
             *out = static_cast<IOleClientSite*>(this);
@@ -107,31 +103,49 @@ public:
         else if (IsEqualIID(riid, IID_IOleInPlaceSiteWindowless) &&
                  (kind_ == SiteKind::Windowless || kind_ == SiteKind::WindowlessRefused))
             *out = static_cast<IOleInPlaceSiteWindowless*>(this);
-        if (!*out)
-            return E_NOINTERFACE;
+        if (!*out) return E_NOINTERFACE;
         AddRef();
         return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
     ULONG STDMETHODCALLTYPE Release() override { return --refs; }  // lives on the stack
     // IOleClientSite
-    HRESULT STDMETHODCALLTYPE SaveObject() override { ++saves; return saveResult; }
-    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** m) override { *m = nullptr; return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** c) override { *c = nullptr; return E_NOINTERFACE; }
-    HRESULT STDMETHODCALLTYPE ShowObject() override { ++shows; return S_OK; }
+    HRESULT STDMETHODCALLTYPE SaveObject() override {
+        ++saves;
+        return saveResult;
+    }
+    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** m) override {
+        *m = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** c) override {
+        *c = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE ShowObject() override {
+        ++shows;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE OnShowWindow(WINBOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
     // IOleWindow
-    HRESULT STDMETHODCALLTYPE GetWindow(HWND* h) override { *h = parent_; return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND* h) override {
+        *h = parent_;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(WINBOOL) override { return E_NOTIMPL; }
     // IOleInPlaceSite
     HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override { ++activations; return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnUIActivate() override { ++uiActivations; return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc,
-                                               LPRECT pos, LPRECT clip,
-                                               LPOLEINPLACEFRAMEINFO info) override
-    {
+    HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override {
+        ++activations;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnUIActivate() override {
+        ++uiActivations;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT pos,
+                                               LPRECT clip, LPOLEINPLACEFRAMEINFO info) override {
         *frame = nullptr;
         *doc = nullptr;
         *pos = pos_;
@@ -143,38 +157,53 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Scroll(SIZE) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE OnUIDeactivate(WINBOOL) override { ++uiDeactivations; return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override { ++deactivations; return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnUIDeactivate(WINBOOL) override {
+        ++uiDeactivations;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override {
+        ++deactivations;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { return S_OK; }
     // IOleInPlaceSiteEx
-    HRESULT STDMETHODCALLTYPE OnInPlaceActivateEx(WINBOOL* noRedraw, DWORD flags) override
-    {
-        if (noRedraw)
-            *noRedraw = FALSE;
+    HRESULT STDMETHODCALLTYPE OnInPlaceActivateEx(WINBOOL* noRedraw, DWORD flags) override {
+        if (noRedraw) *noRedraw = FALSE;
         ++activationsEx;
         activateExFlags = flags;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnInPlaceDeactivateEx(WINBOOL) override { ++deactivationsEx; return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnInPlaceDeactivateEx(WINBOOL) override {
+        ++deactivationsEx;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE RequestUIActivate() override { return S_OK; }
     // IOleInPlaceSiteWindowless
-    HRESULT STDMETHODCALLTYPE CanWindowlessActivate() override
-    {
+    HRESULT STDMETHODCALLTYPE CanWindowlessActivate() override {
         return kind_ == SiteKind::Windowless ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE GetCapture() override { return S_FALSE; }
     HRESULT STDMETHODCALLTYPE SetCapture(WINBOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetFocus() override { return S_FALSE; }
     HRESULT STDMETHODCALLTYPE SetFocus(WINBOOL) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetDC(LPCRECT, DWORD, HDC* dc) override { *dc = nullptr; return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetDC(LPCRECT, DWORD, HDC* dc) override {
+        *dc = nullptr;
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE ReleaseDC(HDC) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE InvalidateRect(LPCRECT, WINBOOL) override { ++invalidations; return S_OK; }
+    HRESULT STDMETHODCALLTYPE InvalidateRect(LPCRECT, WINBOOL) override {
+        ++invalidations;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE InvalidateRgn(HRGN, WINBOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE ScrollRect(INT, INT, LPCRECT, LPCRECT) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE AdjustRect(LPRECT) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDefWindowMessage(UINT, WPARAM, LPARAM, LRESULT* r) override { *r = 0; return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDefWindowMessage(UINT, WPARAM, LPARAM, LRESULT* r) override {
+        *r = 0;
+        return S_OK;
+    }
 
     ULONG refs = 1;
     HRESULT saveResult = S_OK;
@@ -191,8 +220,7 @@ private:
 // A 32-bit top-down DIB section in a memory DC, filled with a marker colour.
 constexpr uint32_t kMarker = 0x00ff00ff;
 struct Canvas {
-    Canvas(int w, int h) : width(w), height(h)
-    {
+    Canvas(int w, int h) : width(w), height(h) {
         BITMAPINFO bi;
         std::memset(&bi, 0, sizeof bi);
         bi.bmiHeader.biSize = sizeof bi.bmiHeader;
@@ -206,16 +234,17 @@ struct Canvas {
         bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &p, nullptr, 0);
         bits = static_cast<uint32_t*>(p);
         old = SelectObject(dc, bitmap);
-        for (int i = 0; i < w * h; ++i)
-            bits[i] = kMarker;
+        for (int i = 0; i < w * h; ++i) bits[i] = kMarker;
     }
-    ~Canvas()
-    {
+    ~Canvas() {
         SelectObject(dc, old);
         DeleteObject(bitmap);
         DeleteDC(dc);
     }
-    uint32_t at(int x, int y) const { GdiFlush(); return bits[y * width + x] & 0xffffff; }
+    uint32_t at(int x, int y) const {
+        GdiFlush();
+        return bits[y * width + x] & 0xffffff;
+    }
     int width, height;
     HDC dc;
     HBITMAP bitmap;
@@ -226,8 +255,7 @@ struct Canvas {
 // The picture of the control inside bounds b: a black frame along b, white
 // inside except the text's ink, which lies on and above the vertical middle
 // and is centred horizontally; nothing drawn outside b.
-void expectControlPicture(const Canvas& c, const RECT& b)
-{
+void expectControlPicture(const Canvas& c, const RECT& b) {
     for (int y = 0; y < c.height; ++y)
         for (int x = 0; x < c.width; ++x)
             if (x < b.left || x >= b.right || y < b.top || y >= b.bottom) {
@@ -271,8 +299,7 @@ void expectControlPicture(const Canvas& c, const RECT& b)
 // was opened by a program without one (then windows there cannot be made).
 class OwnDesktop : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
+    void SetUp() override {
         std::wstring name = L"orvanta-control-" + std::to_wstring(GetCurrentProcessId());
         HDESK desktop = CreateDesktopW(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
         ASSERT_NE(desktop, nullptr);
@@ -284,8 +311,7 @@ const ::testing::Environment* const g_ownDesktop = ::testing::AddGlobalTestEnvir
 
 class ControlTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
         WNDCLASSW wc;
         std::memset(&wc, 0, sizeof wc);
@@ -293,13 +319,12 @@ protected:
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = L"ControlTestParent";
         RegisterClassW(&wc);
-        parent = CreateWindowExW(0, L"ControlTestParent", L"parent", WS_OVERLAPPEDWINDOW, 0, 0, 400,
-                                 300, nullptr, nullptr, wc.hInstance, nullptr);
+        parent = CreateWindowExW(0, L"ControlTestParent", L"parent", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
+                                 nullptr, wc.hInstance, nullptr);
         ASSERT_NE(parent, nullptr);
         control = new TestControl();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         if (control) {
             EXPECT_EQ(control->Release(), 0u) << "references leaked";
         }
@@ -311,13 +336,22 @@ protected:
     const RECT pos = {10, 20, 170, 120};
 };
 
-TEST_F(ControlTest, AnswersEachControlInterfaceWithOneIdentity)
-{
-    const IID* iids[] = {&IID_IViewObjectEx, &IID_IViewObject2, &IID_IViewObject,
-                         &IID_IOleInPlaceObjectWindowless, &IID_IOleInPlaceObject, &IID_IOleWindow,
-                         &IID_IOleInPlaceActiveObject, &IID_IOleControl, &IID_IOleObject,
-                         &IID_IPersistStreamInit, &IID_IPersist, &IID_ISpecifyPropertyPages,
-                         &IID_IQuickActivate, &IID_IPersistStorage, &IID_IDataObject};
+TEST_F(ControlTest, AnswersEachControlInterfaceWithOneIdentity) {
+    const IID* iids[] = {&IID_IViewObjectEx,
+                         &IID_IViewObject2,
+                         &IID_IViewObject,
+                         &IID_IOleInPlaceObjectWindowless,
+                         &IID_IOleInPlaceObject,
+                         &IID_IOleWindow,
+                         &IID_IOleInPlaceActiveObject,
+                         &IID_IOleControl,
+                         &IID_IOleObject,
+                         &IID_IPersistStreamInit,
+                         &IID_IPersist,
+                         &IID_ISpecifyPropertyPages,
+                         &IID_IQuickActivate,
+                         &IID_IPersistStorage,
+                         &IID_IDataObject};
     Ref<IUnknown> identity;
     ASSERT_EQ(control->QueryInterface(IID_IUnknown, identity.out()), S_OK);
     for (const IID* iid : iids) {
@@ -333,8 +367,8 @@ TEST_F(ControlTest, AnswersEachControlInterfaceWithOneIdentity)
         ASSERT_EQ(back->QueryInterface(*iid, again.out()), S_OK);
         EXPECT_EQ(again.p, itf.p);
     }
-    const IID* foreign[] = {&IID_IDispatch, &IID_IPersistPropertyBag, &IID_IProvideClassInfo,
-                            &IID_IUnknown, &IID_IOleInPlaceSite};
+    const IID* foreign[] = {&IID_IDispatch, &IID_IPersistPropertyBag, &IID_IProvideClassInfo, &IID_IUnknown,
+                            &IID_IOleInPlaceSite};
     for (const IID* iid : foreign) {
         void* out = kSentinel;
         EXPECT_EQ(control->queryControlInterface(*iid, &out), E_NOINTERFACE);
@@ -343,8 +377,7 @@ TEST_F(ControlTest, AnswersEachControlInterfaceWithOneIdentity)
     EXPECT_EQ(control->queryControlInterface(IID_IOleObject, nullptr), E_POINTER);
 }
 
-TEST_F(ControlTest, ReportsItsClassStatusAndDefaultExtent)
-{
+TEST_F(ControlTest, ReportsItsClassStatusAndDefaultExtent) {
     DWORD status = 0;
     EXPECT_EQ(control->GetMiscStatus(DVASPECT_CONTENT, &status), S_OK);
     EXPECT_EQ(status, 0x20591u);
@@ -382,8 +415,7 @@ TEST_F(ControlTest, ReportsItsClassStatusAndDefaultExtent)
     EXPECT_EQ(info.dwFlags, 0u);
 }
 
-TEST_F(ControlTest, UserTypeAndVerbsComeFromTheRegistry)
-{
+TEST_F(ControlTest, UserTypeAndVerbsComeFromTheRegistry) {
     LPOLESTR name = static_cast<LPOLESTR>(kSentinel);
     LPOLESTR expected = nullptr;
     const HRESULT direct = OleRegGetUserType(kTestClsid, USERCLASSTYPE_FULL, &expected);
@@ -411,8 +443,7 @@ TEST_F(ControlTest, UserTypeAndVerbsComeFromTheRegistry)
     EXPECT_EQ(status, kMiscStatus) << "content status comes from the constructor, not the registry";
 }
 
-TEST_F(ControlTest, StreamRoundTripKeepsTheExtentInEightBytes)
-{
+TEST_F(ControlTest, StreamRoundTripKeepsTheExtentInEightBytes) {
     SIZEL size = {1234, 0x01020304};
     ASSERT_EQ(control->SetExtent(DVASPECT_CONTENT, &size), S_OK);
     EXPECT_EQ(control->IsDirty(), S_OK);
@@ -451,14 +482,16 @@ TEST_F(ControlTest, StreamRoundTripKeepsTheExtentInEightBytes)
     EXPECT_EQ(control->InitNew(), S_OK);
 }
 
-TEST_F(ControlTest, StreamLoadRefusesTruncatedAndUnrepresentableState)
-{
-    struct Case { std::vector<unsigned char> bytes; HRESULT expected; };
+TEST_F(ControlTest, StreamLoadRefusesTruncatedAndUnrepresentableState) {
+    struct Case {
+        std::vector<unsigned char> bytes;
+        HRESULT expected;
+    };
     std::vector<Case> cases;
     const std::vector<unsigned char> good = {0x10, 0, 0, 0, 0x20, 0, 0, 0};
     for (size_t n = 0; n < good.size(); ++n)
         cases.push_back({std::vector<unsigned char>(good.begin(), good.begin() + n), STG_E_READFAULT});
-    cases.push_back({{0, 0, 0, 0x80, 0x20, 0, 0, 0}, E_INVALIDARG});  // _cx above LONG_MAX
+    cases.push_back({{0, 0, 0, 0x80, 0x20, 0, 0, 0}, E_INVALIDARG});           // _cx above LONG_MAX
     cases.push_back({{0x10, 0, 0, 0, 0xff, 0xff, 0xff, 0xff}, E_INVALIDARG});  // _cy
     cases.push_back({good, S_OK});
     for (const Case& c : cases) {
@@ -478,13 +511,13 @@ TEST_F(ControlTest, StreamLoadRefusesTruncatedAndUnrepresentableState)
     }
 }
 
-TEST_F(ControlTest, StorageRoundTripUsesTheContentsStream)
-{
+TEST_F(ControlTest, StorageRoundTripUsesTheContentsStream) {
     Ref<ILockBytes> bytes;
     ASSERT_EQ(CreateILockBytesOnHGlobal(nullptr, TRUE, reinterpret_cast<ILockBytes**>(bytes.out())), S_OK);
     Ref<IStorage> stg;
     ASSERT_EQ(StgCreateDocfileOnILockBytes(bytes.p, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
-                                           reinterpret_cast<IStorage**>(stg.out())), S_OK);
+                                           reinterpret_cast<IStorage**>(stg.out())),
+              S_OK);
     EXPECT_EQ(control->SaveCompleted(nullptr), E_UNEXPECTED) << "nothing saved yet";
     ASSERT_EQ(control->InitNew(stg.p), S_OK);
     EXPECT_EQ(control->IsDirty(), S_OK);
@@ -500,7 +533,8 @@ TEST_F(ControlTest, StorageRoundTripUsesTheContentsStream)
     {
         Ref<IStream> contents;
         ASSERT_EQ(stg->OpenStream(L"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
-                                  reinterpret_cast<IStream**>(contents.out())), S_OK);
+                                  reinterpret_cast<IStream**>(contents.out())),
+                  S_OK);
         STATSTG st;
         ASSERT_EQ(contents->Stat(&st, STATFLAG_NONAME), S_OK);
         EXPECT_EQ(st.cbSize.QuadPart, 8u);
@@ -519,14 +553,14 @@ TEST_F(ControlTest, StorageRoundTripUsesTheContentsStream)
 
     Ref<IStorage> empty;
     ASSERT_EQ(stg->CreateStorage(L"empty", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
-                                 reinterpret_cast<IStorage**>(empty.out())), S_OK);
+                                 reinterpret_cast<IStorage**>(empty.out())),
+              S_OK);
     Ref<TestControl> third(new TestControl());
     EXPECT_EQ(third->Load(empty.p), STG_E_FILENOTFOUND);
     EXPECT_EQ(third->InitNew(empty.p), S_OK) << "a failed Load left the object initialised";
 }
 
-TEST_F(ControlTest, NullPointersAreRefused)
-{
+TEST_F(ControlTest, NullPointersAreRefused) {
     std::vector<std::pair<const char*, std::function<HRESULT()>>> calls = {
         {"GetMiscStatus", [&] { return control->GetMiscStatus(DVASPECT_CONTENT, nullptr); }},
         {"GetExtent", [&] { return control->GetExtent(DVASPECT_CONTENT, static_cast<SIZEL*>(nullptr)); }},
@@ -536,7 +570,11 @@ TEST_F(ControlTest, NullPointersAreRefused)
         {"GetUserClassID", [&] { return control->GetUserClassID(nullptr); }},
         {"GetUserType", [&] { return control->GetUserType(USERCLASSTYPE_FULL, nullptr); }},
         {"EnumVerbs", [&] { return control->EnumVerbs(nullptr); }},
-        {"Advise", [&] { DWORD c; return control->Advise(nullptr, &c); }},
+        {"Advise",
+         [&] {
+             DWORD c;
+             return control->Advise(nullptr, &c);
+         }},
         {"EnumAdvise", [&] { return control->EnumAdvise(nullptr); }},
         {"GetClassID", [&] { return control->GetClassID(nullptr); }},
         {"LoadStream", [&] { return control->Load(static_cast<IStream*>(nullptr)); }},
@@ -546,12 +584,22 @@ TEST_F(ControlTest, NullPointersAreRefused)
         {"LoadStorage", [&] { return control->Load(static_cast<IStorage*>(nullptr)); }},
         {"SaveStorage", [&] { return control->Save(static_cast<IStorage*>(nullptr), TRUE); }},
         {"GetPages", [&] { return control->GetPages(nullptr); }},
-        {"QuickActivate", [&] { QACONTROL q; std::memset(&q, 0, sizeof q); q.cbSize = sizeof q; return control->QuickActivate(nullptr, &q); }},
+        {"QuickActivate",
+         [&] {
+             QACONTROL q;
+             std::memset(&q, 0, sizeof q);
+             q.cbSize = sizeof q;
+             return control->QuickActivate(nullptr, &q);
+         }},
         {"SetContentExtent", [&] { return control->SetContentExtent(nullptr); }},
         {"GetContentExtent", [&] { return control->GetContentExtent(nullptr); }},
         {"GetData", [&] { return control->GetData(nullptr, nullptr); }},
         {"QueryGetData", [&] { return control->QueryGetData(nullptr); }},
-        {"DAdvise", [&] { DWORD c; return control->DAdvise(nullptr, 0, nullptr, &c); }},
+        {"DAdvise",
+         [&] {
+             DWORD c;
+             return control->DAdvise(nullptr, 0, nullptr, &c);
+         }},
         {"EnumDAdvise", [&] { return control->EnumDAdvise(nullptr); }},
         {"GetWindow", [&] { return control->GetWindow(nullptr); }},
         {"SetObjectRects", [&] { return control->SetObjectRects(nullptr, nullptr); }},
@@ -559,15 +607,18 @@ TEST_F(ControlTest, NullPointersAreRefused)
         {"GetDropTarget", [&] { return control->GetDropTarget(nullptr); }},
         {"GetViewStatus", [&] { return control->GetViewStatus(nullptr); }},
         {"GetRect", [&] { return control->GetRect(DVASPECT_CONTENT, nullptr); }},
-        {"QueryHitPoint", [&] { return control->QueryHitPoint(DVASPECT_CONTENT, nullptr, POINT{0, 0}, 0, nullptr); }},
+        {"QueryHitPoint",
+         [&] {
+             return control->QueryHitPoint(DVASPECT_CONTENT, nullptr, POINT{0, 0}, 0, nullptr);
+         }},
         {"GetControlInfo", [&] { return control->GetControlInfo(nullptr); }},
         {"TranslateAccelerator", [&] { return control->TranslateAccelerator(nullptr); }},
     };
-    for (auto& call : calls)
-        EXPECT_EQ(call.second(), E_POINTER) << call.first;
+    for (auto& call : calls) EXPECT_EQ(call.second(), E_POINTER) << call.first;
     // Out-parameters come back cleared on failure.
     void* out = kSentinel;
-    EXPECT_EQ(control->GetMoniker(OLEGETMONIKER_ONLYIFTHERE, OLEWHICHMK_OBJFULL, reinterpret_cast<IMoniker**>(&out)), E_NOTIMPL);
+    EXPECT_EQ(control->GetMoniker(OLEGETMONIKER_ONLYIFTHERE, OLEWHICHMK_OBJFULL, reinterpret_cast<IMoniker**>(&out)),
+              E_NOTIMPL);
     EXPECT_EQ(out, nullptr);
     out = kSentinel;
     EXPECT_EQ(control->GetClipboardData(0, reinterpret_cast<IDataObject**>(&out)), E_NOTIMPL);
@@ -584,8 +635,7 @@ TEST_F(ControlTest, NullPointersAreRefused)
     EXPECT_EQ(hwnd, nullptr);
 }
 
-TEST_F(ControlTest, FixedAnswersOfUnsupportedMembers)
-{
+TEST_F(ControlTest, FixedAnswersOfUnsupportedMembers) {
     DWORD freeze = 9;
     LOGPALETTE* palette = nullptr;
     MSG msg = {};
@@ -623,18 +673,21 @@ TEST_F(ControlTest, FixedAnswersOfUnsupportedMembers)
         {control->DUnadvise(1), OLE_E_NOCONNECTION},
         {control->Close(7), E_INVALIDARG},
     };
-    for (size_t i = 0; i < answers.size(); ++i)
-        EXPECT_EQ(answers[i].first, answers[i].second) << "answer #" << i;
+    for (size_t i = 0; i < answers.size(); ++i) EXPECT_EQ(answers[i].first, answers[i].second) << "answer #" << i;
     EXPECT_EQ(freeze, 0u);
     EXPECT_EQ(result, 0);
 }
 
-TEST_F(ControlTest, HitTestsAgainstTheGivenBounds)
-{
+TEST_F(ControlTest, HitTestsAgainstTheGivenBounds) {
     const RECT bounds = {10, 10, 50, 30};
-    struct Case { POINT pt; DWORD expected; } cases[] = {
-        {{10, 10}, HITRESULT_HIT}, {{49, 29}, HITRESULT_HIT}, {{50, 20}, HITRESULT_OUTSIDE},
-        {{9, 20}, HITRESULT_OUTSIDE}, {{20, 30}, HITRESULT_OUTSIDE}};
+    struct Case {
+        POINT pt;
+        DWORD expected;
+    } cases[] = {{{10, 10}, HITRESULT_HIT},
+                 {{49, 29}, HITRESULT_HIT},
+                 {{50, 20}, HITRESULT_OUTSIDE},
+                 {{9, 20}, HITRESULT_OUTSIDE},
+                 {{20, 30}, HITRESULT_OUTSIDE}};
     for (const Case& c : cases) {
         DWORD hit = 99;
         EXPECT_EQ(control->QueryHitPoint(DVASPECT_CONTENT, &bounds, c.pt, 0, &hit), S_OK);
@@ -648,42 +701,46 @@ TEST_F(ControlTest, HitTestsAgainstTheGivenBounds)
     EXPECT_EQ(hit, DWORD(HITRESULT_OUTSIDE));
 }
 
-TEST_F(ControlTest, DrawPaintsFrameAndCentredTextWithinTheBounds)
-{
+TEST_F(ControlTest, DrawPaintsFrameAndCentredTextWithinTheBounds) {
     Canvas canvas(200, 140);
     const RECTL bounds = {20, 15, 180, 115};
-    ASSERT_EQ(control->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc, &bounds,
-                            nullptr, nullptr, 0), S_OK);
+    ASSERT_EQ(control->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc, &bounds, nullptr, nullptr, 0),
+              S_OK);
     expectControlPicture(canvas, RECT{20, 15, 180, 115});
 
     // Narrower than the text: the text is cut at the bounds.
     Canvas narrow(100, 60);
     const RECTL small = {30, 10, 70, 50};
-    ASSERT_EQ(control->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, narrow.dc, &small,
-                            nullptr, nullptr, 0), S_OK);
+    ASSERT_EQ(control->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, narrow.dc, &small, nullptr, nullptr, 0),
+              S_OK);
     for (int y = 0; y < narrow.height; ++y)
         for (int x = 0; x < narrow.width; ++x)
             if (x < 30 || x >= 70 || y < 10 || y >= 50) {
                 ASSERT_EQ(narrow.at(x, y), kMarker) << x << "," << y;
             }
 
-    EXPECT_EQ(control->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, canvas.dc, &bounds, nullptr, nullptr, 0), DV_E_DVASPECT);
-    EXPECT_EQ(control->Draw(DVASPECT_CONTENT, 0, nullptr, nullptr, nullptr, canvas.dc, &bounds, nullptr, nullptr, 0), DV_E_LINDEX);
-    EXPECT_EQ(control->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, nullptr, &bounds, nullptr, nullptr, 0), E_INVALIDARG);
-    EXPECT_EQ(control->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc, nullptr, nullptr, nullptr, 0), E_INVALIDARG)
+    EXPECT_EQ(control->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, canvas.dc, &bounds, nullptr, nullptr, 0),
+              DV_E_DVASPECT);
+    EXPECT_EQ(control->Draw(DVASPECT_CONTENT, 0, nullptr, nullptr, nullptr, canvas.dc, &bounds, nullptr, nullptr, 0),
+              DV_E_LINDEX);
+    EXPECT_EQ(control->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, nullptr, &bounds, nullptr, nullptr, 0),
+              E_INVALIDARG);
+    EXPECT_EQ(control->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc, nullptr, nullptr, nullptr, 0),
+              E_INVALIDARG)
         << "no bounds and not windowless in place";
 }
 
-TEST_F(ControlTest, MetafilePicturePlaysBackTheSameDrawing)
-{
+TEST_F(ControlTest, MetafilePicturePlaysBackTheSameDrawing) {
     FORMATETC fe = {CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, -1, TYMED_MFPICT};
     EXPECT_EQ(control->QueryGetData(&fe), S_OK);
-    const struct { FORMATETC fe; HRESULT expected; } wrong[] = {
-        {{CF_TEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}, DV_E_FORMATETC},
-        {{CF_ENHMETAFILE, nullptr, DVASPECT_CONTENT, -1, TYMED_ENHMF}, DV_E_FORMATETC},
-        {{CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}, DV_E_TYMED},
-        {{CF_METAFILEPICT, nullptr, DVASPECT_ICON, -1, TYMED_MFPICT}, DV_E_DVASPECT},
-        {{CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, 0, TYMED_MFPICT}, DV_E_LINDEX}};
+    const struct {
+        FORMATETC fe;
+        HRESULT expected;
+    } wrong[] = {{{CF_TEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}, DV_E_FORMATETC},
+                 {{CF_ENHMETAFILE, nullptr, DVASPECT_CONTENT, -1, TYMED_ENHMF}, DV_E_FORMATETC},
+                 {{CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}, DV_E_TYMED},
+                 {{CF_METAFILEPICT, nullptr, DVASPECT_ICON, -1, TYMED_MFPICT}, DV_E_DVASPECT},
+                 {{CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, 0, TYMED_MFPICT}, DV_E_LINDEX}};
     for (const auto& w : wrong) {
         FORMATETC copy = w.fe;
         EXPECT_EQ(control->QueryGetData(&copy), w.expected);
@@ -721,8 +778,7 @@ TEST_F(ControlTest, MetafilePicturePlaysBackTheSameDrawing)
     expectControlPicture(canvas, RECT{25, 12, 25 + w, 12 + h});
 }
 
-TEST_F(ControlTest, WindowedActivationCreatesAChildWindowAtThePositionRect)
-{
+TEST_F(ControlTest, WindowedActivationCreatesAChildWindowAtThePositionRect) {
     TestSite site(parent, pos, SiteKind::Plain);
     ASSERT_EQ(control->SetClientSite(&site), S_OK);
     EXPECT_EQ(site.refs, 2u);
@@ -777,14 +833,17 @@ TEST_F(ControlTest, WindowedActivationCreatesAChildWindowAtThePositionRect)
     EXPECT_EQ(site.refs, 1u);
 }
 
-TEST_F(ControlTest, ActivationFollowsWhatTheSiteOffers)
-{
-    struct Case { SiteKind kind; bool windowless; int activations, activationsEx; DWORD flags; };
-    const Case cases[] = {
-        {SiteKind::Plain, false, 1, 0, 0xffffffff},
-        {SiteKind::Ex, false, 0, 1, 0},
-        {SiteKind::WindowlessRefused, false, 0, 1, 0},
-        {SiteKind::Windowless, true, 0, 1, ACTIVATE_WINDOWLESS}};
+TEST_F(ControlTest, ActivationFollowsWhatTheSiteOffers) {
+    struct Case {
+        SiteKind kind;
+        bool windowless;
+        int activations, activationsEx;
+        DWORD flags;
+    };
+    const Case cases[] = {{SiteKind::Plain, false, 1, 0, 0xffffffff},
+                          {SiteKind::Ex, false, 0, 1, 0},
+                          {SiteKind::WindowlessRefused, false, 0, 1, 0},
+                          {SiteKind::Windowless, true, 0, 1, ACTIVATE_WINDOWLESS}};
     for (const Case& c : cases) {
         TestSite site(parent, pos, c.kind);
         Ref<TestControl> ctl(new TestControl());
@@ -799,8 +858,9 @@ TEST_F(ControlTest, ActivationFollowsWhatTheSiteOffers)
         if (c.windowless) {
             // Without bounds, a windowless control draws at its position.
             Canvas canvas(200, 150);
-            ASSERT_EQ(ctl->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc, nullptr,
-                                nullptr, nullptr, 0), S_OK);
+            ASSERT_EQ(
+                ctl->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc, nullptr, nullptr, nullptr, 0),
+                S_OK);
             expectControlPicture(canvas, pos);
         }
         ASSERT_EQ(ctl->InPlaceDeactivate(), S_OK);
@@ -811,8 +871,7 @@ TEST_F(ControlTest, ActivationFollowsWhatTheSiteOffers)
     }
 }
 
-TEST_F(ControlTest, VerbsAndTheirResults)
-{
+TEST_F(ControlTest, VerbsAndTheirResults) {
     TestSite site(parent, pos, SiteKind::Plain);
     EXPECT_EQ(control->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, -1, parent, &pos), E_UNEXPECTED)
         << "no site at all";
@@ -835,8 +894,7 @@ TEST_F(ControlTest, VerbsAndTheirResults)
     EXPECT_EQ(site.refs, 1u);
 }
 
-TEST_F(ControlTest, CloseSavesWhenDirtyAndLetsGoOfSiteAndSinks)
-{
+TEST_F(ControlTest, CloseSavesWhenDirtyAndLetsGoOfSiteAndSinks) {
     TestSite site(parent, pos, SiteKind::Plain);
     TestSink sink;
     control->SetClientSite(&site);
@@ -883,8 +941,7 @@ TEST_F(ControlTest, CloseSavesWhenDirtyAndLetsGoOfSiteAndSinks)
     EXPECT_EQ(sink.refs, 1u);
 }
 
-TEST_F(ControlTest, ViewAdviseFlags)
-{
+TEST_F(ControlTest, ViewAdviseFlags) {
     TestSink sink;
     ASSERT_EQ(control->SetAdvise(DVASPECT_CONTENT, ADVF_PRIMEFIRST, &sink), S_OK);
     EXPECT_EQ(sink.viewChanges, 1) << "PRIMEFIRST notifies at once";
@@ -905,8 +962,7 @@ TEST_F(ControlTest, ViewAdviseFlags)
     EXPECT_EQ(sink.refs, 1u);
 }
 
-TEST_F(ControlTest, QuickActivateTakesTheSiteAndFillsTheControlBlock)
-{
+TEST_F(ControlTest, QuickActivateTakesTheSiteAndFillsTheControlBlock) {
     TestSite site(parent, pos, SiteKind::Plain);
     TestSink sink;
     QACONTAINER container;
