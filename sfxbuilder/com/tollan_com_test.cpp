@@ -645,6 +645,106 @@ TEST(TollanDispatch, NamesIdsAndCalls) {
     SysFreeString(excep.bstrHelpFile);
 }
 
+// ---- The type library ----------------------------------------------------------------
+
+std::wstring docString(ITypeInfo* info, MEMBERID id) {
+    Bstr name, doc;
+    if (FAILED(info->GetDocumentation(id, name.out(), doc.out(), nullptr, nullptr))) return L"<none>";
+    return doc.str();
+}
+
+std::wstring memberName(ITypeInfo* info, MEMBERID id) {
+    Bstr name;
+    if (FAILED(info->GetDocumentation(id, name.out(), nullptr, nullptr, nullptr))) return L"<none>";
+    return name.str();
+}
+
+TEST(TollanTypeLibrary, DescribesLibraryClassAndInterface) {
+    Ptr<ITypeLib> lib;
+    ASSERT_EQ(LoadTypeLibEx(g_dll.path.c_str(), REGKIND_NONE, lib.out()), S_OK) << "TYPELIB 1 of the DLL";
+    TLIBATTR* libAttr = nullptr;
+    ASSERT_EQ(lib->GetLibAttr(&libAttr), S_OK);
+    EXPECT_TRUE(IsEqualGUID(libAttr->guid, LIBID_TOLLANLib));
+    EXPECT_EQ(libAttr->lcid, 0x409u);
+    EXPECT_EQ(libAttr->wMajorVerNum, 1);
+    EXPECT_EQ(libAttr->wMinorVerNum, 0);
+    lib->ReleaseTLibAttr(libAttr);
+    Bstr libName, libDoc;
+    ASSERT_EQ(lib->GetDocumentation(-1, libName.out(), libDoc.out(), nullptr, nullptr), S_OK);
+    EXPECT_EQ(libName.str(), L"TOLLANLib");
+    EXPECT_EQ(libDoc.str(), L"Varnock Tollan 1.1");
+
+    Ptr<ITypeInfo> coclass;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(CLSID_Tollan, coclass.out()), S_OK);
+    EXPECT_EQ(docString(coclass.p, MEMBERID_NIL), L"Tollan Class");
+    EXPECT_EQ(memberName(coclass.p, MEMBERID_NIL), L"Tollan");
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(coclass->GetTypeAttr(&attr), S_OK);
+    EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FCANCREATE);
+    ASSERT_EQ(attr->cImplTypes, 1);
+    coclass->ReleaseTypeAttr(attr);
+    INT implFlags = 0;
+    EXPECT_EQ(coclass->GetImplTypeFlags(0, &implFlags), S_OK);
+    EXPECT_TRUE(implFlags & IMPLTYPEFLAG_FDEFAULT);
+
+    // The dual interface as its vtable part: the members in vtable order
+    // after IUnknown and IDispatch, with their dispatch ids and help strings.
+    Ptr<ITypeInfo> dispatchPart, itf;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_ITollan, dispatchPart.out()), S_OK);
+    HREFTYPE ref = 0;
+    ASSERT_EQ(dispatchPart->GetRefTypeOfImplType(-1, &ref), S_OK) << "a dual interface";
+    ASSERT_EQ(dispatchPart->GetRefTypeInfo(ref, itf.out()), S_OK);
+    ASSERT_EQ(itf->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
+    EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
+    EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
+    ASSERT_EQ(attr->cFuncs, 19);
+    itf->ReleaseTypeAttr(attr);
+    EXPECT_EQ(docString(itf.p, MEMBERID_NIL), L"ITollan Interface");
+
+    struct Member {
+        const wchar_t* name;
+        MEMBERID id;
+        INVOKEKIND kind;
+        const wchar_t* help;
+        int params;
+    } members[] = {
+        {L"CreateExe", 1, INVOKE_FUNC, L"method CreateExe", 2},
+        {L"CreateExe2", 2, INVOKE_FUNC, L"method CreateExe2", 3},
+        {L"CreateExe3", 3, INVOKE_FUNC, L"method CreateExe3", 4},
+        {L"CreateExe4", 4, INVOKE_FUNC, L"method CreateExe4", 5},
+        {L"SaveXmlLog", 5, INVOKE_FUNC, L"method SaveXmlLog", 1},
+        {L"UnzipToTemp", 6, INVOKE_PROPERTYGET, L"property UnzipToTemp", 1},
+        {L"UnzipToTemp", 6, INVOKE_PROPERTYPUT, L"property UnzipToTemp", 1},
+        {L"AutoRunParams", 7, INVOKE_PROPERTYGET, L"property AutoRunParams", 1},
+        {L"AutoRunParams", 7, INVOKE_PROPERTYPUT, L"property AutoRunParams", 1},
+        {L"ExeTitle", 8, INVOKE_PROPERTYGET, L"property ExeTitle", 1},
+        {L"ExeTitle", 8, INVOKE_PROPERTYPUT, L"property ExeTitle", 1},
+        {L"ExeIconFile", 9, INVOKE_PROPERTYGET, L"property ExeIconFile", 1},
+        {L"ExeIconFile", 9, INVOKE_PROPERTYPUT, L"property ExeIconFile", 1},
+        {L"ExeUnzipCaption", 10, INVOKE_PROPERTYGET, L"property ExeUnzipCaption", 1},
+        {L"ExeUnzipCaption", 10, INVOKE_PROPERTYPUT, L"property ExeUnzipCaption", 1},
+        {L"ExeUnzipDir", 11, INVOKE_PROPERTYGET, L"property ExeUnzipDir", 1},
+        {L"ExeUnzipDir", 11, INVOKE_PROPERTYPUT, L"property ExeUnzipDir", 1},
+        {L"ExeNoInterface", 12, INVOKE_PROPERTYGET, L"property ExeNoInterface", 1},
+        {L"ExeNoInterface", 12, INVOKE_PROPERTYPUT, L"property ExeNoInterface", 1},
+    };
+    for (UINT i = 0; i < 19; i++) {
+        FUNCDESC* f = nullptr;
+        ASSERT_EQ(itf->GetFuncDesc(i, &f), S_OK);
+        const Member& m = members[i];
+        EXPECT_EQ(f->memid, m.id) << i;
+        EXPECT_EQ(f->invkind, m.kind) << i;
+        EXPECT_EQ(f->cParams, m.params) << i;
+        EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_HRESULT) << i;
+        // Seven slots of IUnknown and IDispatch come first.
+        EXPECT_EQ(f->oVft, SHORT((7 + i) * sizeof(void*))) << i;
+        EXPECT_EQ(memberName(itf.p, f->memid), m.name) << i;
+        EXPECT_EQ(docString(itf.p, f->memid), m.help) << i;
+        itf->ReleaseFuncDesc(f);
+    }
+}
+
 // ---- Registration ---------------------------------------------------------------------
 
 std::string regText(const std::string& key, const char* value = nullptr) {
