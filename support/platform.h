@@ -177,4 +177,54 @@ int utf8ToAnsi(const char* in, int inLen, char* out, int outCap);
 // True when the stream is a terminal (console) rather than a file or pipe.
 bool isTerminal(std::FILE* stream);
 
+// ---- Directory search and double-byte text ---------------------------------
+
+// True when c starts a two-byte character in the system ANSI code page
+// (IsDBCSLeadByte on Win32). Always false on POSIX, where the code page is
+// UTF-8 and no byte of a multi-byte sequence can be mistaken for a
+// separator, a dot or an ASCII letter.
+bool isDbcsLeadByte(unsigned char c);
+
+// One entry of a wildcard search, laid out like the Win32 find record.
+// Times are FILETIME values (100 ns units since 1601-01-01 UTC).
+struct FindRecord {
+    // 0x01 read-only, 0x02 hidden, 0x10 folder, 0x20 archive, 0x80 normal, 0x400 reparse point
+    uint32_t attributes = 0;
+    uint64_t creationTime = 0;
+    uint64_t lastAccessTime = 0;
+    uint64_t lastWriteTime = 0;
+    uint32_t sizeHigh = 0;
+    uint32_t sizeLow = 0;
+    char name[260] = {};            // zero-terminated, up to 259 characters
+    char alternateName[14] = {};    // the 8.3 name when the file system keeps one, else empty
+};
+
+using FindHandle = intptr_t;
+constexpr FindHandle kInvalidFind = -1;
+
+// Longest pattern findFirst accepts (the ANSI API's MAX_PATH less the
+// terminator); a longer one fails.
+constexpr size_t kMaxFindPattern = 259;
+
+// A search for the entries of one folder that match the wildcard in the
+// last component of pattern ("*" any run of characters, "?" one
+// character, ASCII case ignored, "*.*" also matching names without a
+// dot). Returns the search with the first record in *out, or kInvalidFind
+// when the folder is missing, nothing matches, the last component is empty
+// or the pattern is longer than kMaxFindPattern (lastError() tells which).
+// Win32: FindFirstFileA. POSIX: "\" and "/" both separate; "." and ".."
+// come first except in "/"; attributes are mapped: 0x10 folder, 0x20 for
+// a regular file (as Windows marks new files, and as fileInfo does), 0x01
+// without the owner's write permission, 0x02 for names starting with "."
+// (as Wine shows dot-files), 0x400 for a symbolic link (with the folder or
+// file bit of its target), 0x80 when no other bit is set (devices, pipes);
+// the creation time is the birth time where the file system keeps one,
+// else the last-write time; the alternate name is always empty. Unlike
+// Windows, "?" never matches nothing (Windows lets it before a dot or at
+// the end) and there are no 8.3 names for a pattern to match.
+FindHandle findFirst(const char* pattern, FindRecord* out);
+// The next matching record; false at the end (or on failure).
+bool findNext(FindHandle h, FindRecord* out);
+void findClose(FindHandle h);
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 // POSIX implementation of the platform layer (native builds and the Linux
 // tool). The "ANSI code page" here is UTF-8; error codes are errno values.
 #include "support/platform.h"
+#include "support/wildcard.h"
 
 #include <cerrno>
 #include <climits>
@@ -585,5 +586,137 @@ int utf8ToAnsi(const char* in, int inLen, char* out, int outCap) {
 }
 
 bool isTerminal(std::FILE* stream) { return stream && ::isatty(::fileno(stream)) == 1; }
+
+// ---- Directory search and double-byte text ---------------------------------
+
+bool isDbcsLeadByte(unsigned char) { return false; }
+
+namespace {
+
+struct FindState {
+    DIR* dir = nullptr;
+    std::string folder;  // "" for the current folder, else ends with '/'
+    std::string mask;
+    int dots = 0;        // 0: "." next, 1: ".." next, 2: the folder's own entries
+};
+
+
+uint64_t fileTime(const struct statx_timestamp& t) {
+    const int64_t kEpochDiff = 11644473600;  // seconds from 1601-01-01 to 1970-01-01
+    if (t.tv_sec < -kEpochDiff) return 0;
+    return uint64_t(t.tv_sec + kEpochDiff) * 10000000u + t.tv_nsec / 100;
+}
+
+// Fills a record for path; false when the entry cannot be examined.
+bool fillRecord(const std::string& path, const char* name, FindRecord* out) {
+    size_t nameLen = std::strlen(name);
+    if (nameLen >= sizeof out->name) return false;
+    struct statx sx;
+    unsigned want = STATX_BASIC_STATS | STATX_BTIME;
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, want, &sx) != 0) return false;
+    uint32_t attr = 0;
+    bool link = S_ISLNK(sx.stx_mode);
+    mode_t kind = sx.stx_mode;
+    if (link) {
+        attr |= 0x400;
+        struct statx target;
+        if (::statx(AT_FDCWD, path.c_str(), 0, STATX_TYPE | STATX_MODE, &target) == 0) kind = target.stx_mode;
+        else kind = S_IFREG | (sx.stx_mode & 07777);  // a dangling link shows as a file
+    }
+    bool folder = S_ISDIR(kind);
+    if (folder) attr |= 0x10;
+    else if (S_ISREG(kind) || link) attr |= 0x20;
+    if (!(kind & S_IWUSR)) attr |= 0x01;
+    if (name[0] == '.' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) attr |= 0x02;
+    if (!attr) attr = 0x80;
+    *out = FindRecord();
+    out->attributes = attr;
+    out->lastWriteTime = fileTime(sx.stx_mtime);
+    out->lastAccessTime = fileTime(sx.stx_atime);
+    out->creationTime = (sx.stx_mask & STATX_BTIME) ? fileTime(sx.stx_btime) : out->lastWriteTime;
+    uint64_t size = (folder || link) ? 0 : uint64_t(sx.stx_size);
+    out->sizeHigh = uint32_t(size >> 32);
+    out->sizeLow = uint32_t(size);
+    std::memcpy(out->name, name, nameLen + 1);
+    return true;
+}
+
+bool isRootFolder(const std::string& folder) {
+    struct stat a, b;
+    return ::stat(folder.empty() ? "." : folder.c_str(), &a) == 0 && ::stat("/", &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+bool findMatch(FindState* s, FindRecord* out) {
+    while (s->dots < 2) {
+        const char* name = s->dots++ == 0 ? "." : "..";
+        if (wildcardMatches(s->mask, name) && fillRecord(s->folder + name, name, out)) return true;
+    }
+    while (struct dirent* e = ::readdir(s->dir)) {
+        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+        if (!wildcardMatches(s->mask, e->d_name)) continue;
+        if (fillRecord(s->folder + e->d_name, e->d_name, out)) return true;  // one that vanished is passed over
+    }
+    return false;
+}
+
+}  // namespace
+
+FindHandle findFirst(const char* pattern, FindRecord* out) {
+    if (!pattern || !out) {
+        errno = EINVAL;
+        return kInvalidFind;
+    }
+    size_t len = std::strlen(pattern);
+    if (len > kMaxFindPattern) {
+        errno = ENAMETOOLONG;
+        return kInvalidFind;
+    }
+    std::string p(pattern, len);
+    size_t sep = p.find_last_of("\\/");
+    std::string folder = sep == std::string::npos ? std::string() : p.substr(0, sep + 1);
+    std::string mask = sep == std::string::npos ? p : p.substr(sep + 1);
+    if (mask.empty()) {
+        errno = ENOENT;
+        return kInvalidFind;
+    }
+    for (char& c : folder)
+        if (c == '\\') c = '/';
+    auto* s = new FindState;
+    s->folder = folder;
+    s->mask = mask;
+    s->dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!s->dir) {
+        int err = errno;
+        delete s;
+        errno = err;
+        return kInvalidFind;
+    }
+    if (isRootFolder(folder)) s->dots = 2;
+    if (!findMatch(s, out)) {
+        ::closedir(s->dir);
+        delete s;
+        errno = ENOENT;
+        return kInvalidFind;
+    }
+    return reinterpret_cast<FindHandle>(s);
+}
+
+bool findNext(FindHandle h, FindRecord* out) {
+    if (h == kInvalidFind || !h || !out) {
+        errno = EINVAL;
+        return false;
+    }
+    if (findMatch(reinterpret_cast<FindState*>(h), out)) return true;
+    errno = ENOENT;
+    return false;
+}
+
+void findClose(FindHandle h) {
+    if (h == kInvalidFind || !h) return;
+    auto* s = reinterpret_cast<FindState*>(h);
+    ::closedir(s->dir);
+    delete s;
+}
 
 }  // namespace platform

@@ -344,3 +344,159 @@ TEST(Platform, FileInfoAndListing) {
     EXPECT_FALSE(platform::listDirectory(dir.file("missing").c_str(), collect, &seen));
     platform::removeDirectory(sub.c_str());
 }
+
+// Lead bytes of the ANSI code page: a byte for which the test says yes
+// starts one character together with a following "A" (a valid trail byte
+// in every double-byte code page); every other byte makes a character of
+// its own. ASCII never leads.
+TEST(Platform, DbcsLeadByteAgreesWithConversion) {
+    for (int c = 1; c < 256; c++) {
+        char two[2] = {char(c), 'A'};
+        int chars = platform::ansiToWide(two, 2, nullptr, 0);
+        bool lead = platform::isDbcsLeadByte((unsigned char)c);
+        EXPECT_EQ(lead, chars == 1) << "byte " << c;
+        if (c < 0x80) {
+            EXPECT_FALSE(lead) << "byte " << c;
+        }
+    }
+}
+
+namespace {
+
+// Every record of a search, in search order ({} when the search fails).
+std::vector<platform::FindRecord> findAll(const std::string& pattern) {
+    std::vector<platform::FindRecord> out;
+    platform::FindRecord r;
+    platform::FindHandle h = platform::findFirst(pattern.c_str(), &r);
+    if (h == platform::kInvalidFind) return out;
+    do out.push_back(r);
+    while (platform::findNext(h, &r));
+    EXPECT_FALSE(platform::findNext(h, &r));  // stays at the end
+    platform::findClose(h);
+    return out;
+}
+
+std::vector<std::string> sortedNames(const std::vector<platform::FindRecord>& records) {
+    std::vector<std::string> names;
+    for (const auto& r : records) names.push_back(r.name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+// Wildcards in the last component, ASCII case ignored, "." and ".." first
+// in a folder that is not a root, both separators, failures for a missing
+// folder, an empty last component and a pattern past 259 characters.
+TEST(Platform, FindWildcards) {
+    ScratchDir dir;
+    dir.write("a.txt", "1");
+    dir.write("B.TXT", "22");
+    dir.write("readme", "333");
+    dir.write("a.text", "4444");
+    std::string sub = dir.file("sub");
+    ASSERT_TRUE(platform::createDirectory(sub.c_str()));
+    dir.write("sub/inner.txt", "x");
+
+    auto all = findAll(dir.path() + "*");
+    ASSERT_GE(all.size(), 2u);
+    EXPECT_STREQ(all[0].name, ".");
+    EXPECT_STREQ(all[1].name, "..");
+    EXPECT_EQ(all[0].attributes & 0x10, 0x10u);
+    EXPECT_EQ(all[1].attributes & 0x10, 0x10u);
+
+    using Names = std::vector<std::string>;
+    struct {
+        const char* mask;
+        Names names;
+    } const cases[] = {
+        {"*", {".", "..", "B.TXT", "a.text", "a.txt", "readme", "sub"}},
+        {"*.*", {".", "..", "B.TXT", "a.text", "a.txt", "readme", "sub"}},
+        {"*.txt", {"B.TXT", "a.txt"}},
+        {"?.TXT", {"B.TXT", "a.txt"}},
+        {"A.TXT", {"a.txt"}},
+        {"a*", {"a.text", "a.txt"}},
+        {"*.te?t", {"a.text"}},
+        {"read*.*", {"readme"}},
+        {"r??dm?", {"readme"}},
+        {"SUB", {"sub"}},
+        {"*.tx", {}},
+        {"nothing*", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mask);
+        EXPECT_EQ(sortedNames(findAll(dir.path() + c.mask)), c.names);
+    }
+    // "\\" separates too, natively as on Windows.
+    EXPECT_EQ(sortedNames(findAll(dir.path() + "sub\\*.txt")), Names{"inner.txt"});
+    EXPECT_EQ(sortedNames(findAll(dir.path() + "sub/*.txt")), Names{"inner.txt"});
+
+    platform::FindRecord r;
+    for (const std::string& bad : {dir.path(), dir.path() + "missing\\*", dir.path() + "missing/*", std::string()})
+        EXPECT_EQ(platform::findFirst(bad.c_str(), &r), platform::kInvalidFind) << bad;
+
+    // 259 characters are the most a pattern may have.
+    std::string stars = "a";
+    size_t fixed = dir.path().size() + std::strlen("a.txt");
+    ASSERT_LT(fixed, platform::kMaxFindPattern);
+    stars += std::string(platform::kMaxFindPattern - fixed, '*') + ".txt";
+    std::string longest = dir.path() + stars;
+    ASSERT_EQ(longest.size(), platform::kMaxFindPattern);
+    EXPECT_EQ(sortedNames(findAll(longest)), Names{"a.txt"});
+    longest.insert(longest.size() - 4, "*");
+    EXPECT_EQ(platform::findFirst(longest.c_str(), &r), platform::kInvalidFind);
+
+    // Relative to the current folder.
+    char cwd[600];
+    ASSERT_GT(platform::currentDirectory(cwd, sizeof cwd), 0u);
+    ASSERT_TRUE(platform::setCurrentDirectory(dir.path().c_str()));
+    Names relative = sortedNames(findAll("*.txt"));
+    Names relativeSub = sortedNames(findAll("sub\\*"));
+    ASSERT_TRUE(platform::setCurrentDirectory(cwd));
+    EXPECT_EQ(relative, (Names{"B.TXT", "a.txt"}));
+    EXPECT_EQ(relativeSub, (Names{".", "..", "inner.txt"}));
+
+    dir.track(dir.file("sub/inner.txt"));
+    platform::deleteFile(dir.file("sub/inner.txt").c_str());
+    platform::removeDirectory(sub.c_str());
+}
+
+// The record of a file and a folder: attribute bits, sizes, plausible times,
+// read-only from the file's permissions, an empty or 8.3 alternate name.
+TEST(Platform, FindRecordFields) {
+    ScratchDir dir;
+    dir.write("seven.bin", "1234567");
+    dir.write("ro.txt", "r");
+    ASSERT_TRUE(platform::setFileAttributes(dir.file("ro.txt").c_str(), 0x01));
+    std::string sub = dir.file("folder");
+    ASSERT_TRUE(platform::createDirectory(sub.c_str()));
+
+    auto one = [&](const char* name) {
+        auto v = findAll(dir.path() + name);
+        EXPECT_EQ(v.size(), 1u) << name;
+        return v.empty() ? platform::FindRecord() : v[0];
+    };
+    const uint64_t y2020 = 132223104000000000ull, y2100 = 157469184000000000ull;  // FILETIMEs of 1 January
+    platform::FindRecord f = one("seven.bin");
+    EXPECT_STREQ(f.name, "seven.bin");
+    EXPECT_EQ(f.sizeLow, 7u);
+    EXPECT_EQ(f.sizeHigh, 0u);
+    EXPECT_EQ(f.attributes & (0x10 | 0x01), 0u);
+    EXPECT_NE(f.attributes, 0u);
+    for (uint64_t t : {f.creationTime, f.lastAccessTime, f.lastWriteTime}) {
+        EXPECT_GT(t, y2020);
+        EXPECT_LT(t, y2100);
+    }
+    EXPECT_LT(std::strlen(f.alternateName), sizeof f.alternateName);
+
+    platform::FindRecord ro = one("ro.txt");
+    EXPECT_EQ(ro.attributes & 0x01, 0x01u);
+
+    platform::FindRecord d = one("folder");
+    EXPECT_EQ(d.attributes & 0x10, 0x10u);
+    EXPECT_EQ(d.sizeLow, 0u);
+    EXPECT_EQ(d.sizeHigh, 0u);
+
+    platform::setFileAttributes(dir.file("ro.txt").c_str(), 0x20);
+    platform::removeDirectory(sub.c_str());
+}

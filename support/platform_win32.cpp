@@ -448,4 +448,57 @@ int utf8ToAnsi(const char* in, int inLen, char* out, int outCap) {
 
 bool isTerminal(std::FILE* stream) { return stream && _isatty(_fileno(stream)) != 0; }
 
+// ---- Directory search and double-byte text ---------------------------------
+
+bool isDbcsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
+
+static uint64_t fileTime(const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+
+static void copyRecord(const WIN32_FIND_DATAA& d, FindRecord* out) {
+    *out = FindRecord();
+    out->attributes = d.dwFileAttributes;
+    out->creationTime = fileTime(d.ftCreationTime);
+    out->lastAccessTime = fileTime(d.ftLastAccessTime);
+    out->lastWriteTime = fileTime(d.ftLastWriteTime);
+    out->sizeHigh = d.nFileSizeHigh;
+    out->sizeLow = d.nFileSizeLow;
+    static_assert(sizeof out->name == sizeof d.cFileName, "name field");
+    static_assert(sizeof out->alternateName == sizeof d.cAlternateFileName, "alternate name field");
+    std::memcpy(out->name, d.cFileName, sizeof out->name);
+    std::memcpy(out->alternateName, d.cAlternateFileName, sizeof out->alternateName);
+    out->name[sizeof out->name - 1] = 0;
+    out->alternateName[sizeof out->alternateName - 1] = 0;
+}
+
+FindHandle findFirst(const char* pattern, FindRecord* out) {
+    if (!pattern || !out) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return kInvalidFind;
+    }
+    if (std::strlen(pattern) > kMaxFindPattern) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return kInvalidFind;
+    }
+    WIN32_FIND_DATAA d;
+    HANDLE h = FindFirstFileA(pattern, &d);
+    if (h == INVALID_HANDLE_VALUE) return kInvalidFind;
+    copyRecord(d, out);
+    return reinterpret_cast<FindHandle>(h);
+}
+
+bool findNext(FindHandle h, FindRecord* out) {
+    if (h == kInvalidFind || !h || !out) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    WIN32_FIND_DATAA d;
+    if (!FindNextFileA(H(h), &d)) return false;
+    copyRecord(d, out);
+    return true;
+}
+
+void findClose(FindHandle h) {
+    if (h != kInvalidFind && h) FindClose(H(h));
+}
+
 }  // namespace platform
