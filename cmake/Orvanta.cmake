@@ -73,6 +73,17 @@ function(orv_wine_test testname bits exe)
     FIXTURES_REQUIRED wineprefix
     ENVIRONMENT "ORVANTA_WINEPREFIX=${ORVANTA_WINEPREFIX}"
     TIMEOUT 1200)
+  if(bits EQUAL 32)
+    orv_wine32_serial(${testname})
+  endif()
+endfunction()
+
+# 32-bit Windows processes go through qemu-i386 here; two of them starting
+# at once under one wineserver have hung a run for good, so the wine32
+# tests never overlap each other (wine64 and native tests still run beside
+# them).
+function(orv_wine32_serial)
+  set_property(TEST ${ARGN} APPEND PROPERTY RESOURCE_LOCK wine32)
 endfunction()
 
 # The link recipe of the self-extractor stub and of the PE test fixture: a
