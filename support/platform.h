@@ -227,4 +227,29 @@ FindHandle findFirst(const char* pattern, FindRecord* out);
 bool findNext(FindHandle h, FindRecord* out);
 void findClose(FindHandle h);
 
+// ---- File times and short names -------------------------------------------
+
+// Calendar fields of a moment, as SYSTEMTIME has them: month 1-12, day of
+// week 0 (Sunday) to 6, day of month 1-31.
+struct SystemTime {
+    uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;
+};
+
+// A FILETIME (100 ns units since 1601-01-01) as calendar fields in the
+// same time scale, with no time-zone conversion (UTC stays UTC). Fails for
+// values from 0x8000000000000000 up, which FileTimeToSystemTime refuses;
+// every smaller value converts (the last one falls in the year 30828).
+// Win32: FileTimeToSystemTime. POSIX: the same proleptic Gregorian
+// calendar computed here, field for field.
+bool fileTimeToSystemTime(uint64_t fileTime, SystemTime* out);
+
+// The short (8.3) form of a path, zero-terminated in out, of room bytes.
+// Returns the length without the terminator; when out is too small, the
+// room needed, terminator included (so more than room, and what out then
+// holds is no answer); 0 on failure, lastError() telling why. A relative
+// path is resolved against the current folder. Win32: GetShortPathNameA.
+// POSIX: file systems there keep no 8.3 names, so it always fails
+// (ENOTSUP) and leaves out unchanged.
+uint32_t shortPathName(const char* path, char* out, uint32_t room);
+
 }  // namespace platform

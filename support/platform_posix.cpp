@@ -719,4 +719,51 @@ void findClose(FindHandle h) {
     delete s;
 }
 
+// ---- File times and short names -------------------------------------------
+
+bool fileTimeToSystemTime(uint64_t fileTime, SystemTime* out) {
+    // FileTimeToSystemTime takes the value as a signed 64-bit count and
+    // refuses negative ones; so do we.
+    if (!out || fileTime >= 0x8000000000000000ull) {
+        errno = EINVAL;
+        return false;
+    }
+    const uint64_t kTicksPerDay = 864000000000ull;  // 100 ns units
+    uint64_t days = fileTime / kTicksPerDay;         // since 1601-01-01, a Monday
+    uint64_t ticks = fileTime % kTicksPerDay;
+
+    // Civil date from a day count, proleptic Gregorian, with years that
+    // begin on 1 March so that the leap day is the last day of a year and
+    // a 400-year era repeats exactly (146097 days). Day 0 is 0000-03-01;
+    // 1601-01-01 is its day 584694. All values stay unsigned: the count is
+    // below 2^63 / kTicksPerDay (about 10.7 million days).
+    uint64_t z = days + 584694;
+    uint64_t era = z / 146097;
+    uint64_t dayOfEra = z - era * 146097;                                                    // [0, 146096]
+    uint64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;  // [0, 399]
+    uint64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);    // [0, 365]
+    uint64_t monthFromMarch = (5 * dayOfYear + 2) / 153;                                      // [0, 11]
+    uint64_t day = dayOfYear - (153 * monthFromMarch + 2) / 5 + 1;                            // [1, 31]
+    uint64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;           // [1, 12]
+    uint64_t year = era * 400 + yearOfEra + (month <= 2 ? 1 : 0);
+
+    SystemTime t;
+    t.year = uint16_t(year);  // at most 30828
+    t.month = uint16_t(month);
+    t.dayOfWeek = uint16_t((days + 1) % 7);  // 0 Sunday
+    t.day = uint16_t(day);
+    t.hour = uint16_t(ticks / 36000000000ull);
+    t.minute = uint16_t(ticks / 600000000ull % 60);
+    t.second = uint16_t(ticks / 10000000ull % 60);
+    t.milliseconds = uint16_t(ticks / 10000ull % 1000);
+    *out = t;
+    return true;
+}
+
+uint32_t shortPathName(const char* path, char* out, uint32_t room) {
+    // No 8.3 names on these file systems: nothing to ask, nothing written.
+    errno = path && (out || !room) ? ENOTSUP : EINVAL;
+    return 0;
+}
+
 }  // namespace platform

@@ -500,3 +500,171 @@ TEST(Platform, FindRecordFields) {
     platform::setFileAttributes(dir.file("ro.txt").c_str(), 0x20);
     platform::removeDirectory(sub.c_str());
 }
+
+// ---- File times and short names -------------------------------------------
+
+namespace {
+
+bool sameFields(const platform::SystemTime& a, const platform::SystemTime& b) {
+    return a.year == b.year && a.month == b.month && a.dayOfWeek == b.dayOfWeek && a.day == b.day &&
+           a.hour == b.hour && a.minute == b.minute && a.second == b.second && a.milliseconds == b.milliseconds;
+}
+
+std::string fieldsText(const platform::SystemTime& t) {
+    char buf[80];
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u (dow %u) %02u:%02u:%02u.%03u", t.year, t.month, t.day, t.dayOfWeek,
+                  t.hour, t.minute, t.second, t.milliseconds);
+    return buf;
+}
+
+bool isLeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+unsigned monthLength(unsigned year, unsigned month) {
+    static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+}  // namespace
+
+// Calendar fields of FILETIMEs worked out with python's datetime (weekday
+// 0 = Sunday): the same table holds for FileTimeToSystemTime under Wine and
+// for our own calendar natively.
+TEST(Platform, FileTimeToSystemTimeFields) {
+    struct Case {
+        uint64_t fileTime;
+        platform::SystemTime want;
+    };
+    const Case cases[] = {
+        {0x0000000000000000ull, {1601, 1, 1, 1, 0, 0, 0, 0}},         // first tick
+        {0x000000C92A69BFFFull, {1601, 1, 1, 1, 23, 59, 59, 999}},    // last tick of the first day
+        {0x000000C92A69C000ull, {1601, 1, 2, 2, 0, 0, 0, 0}},
+        {0x00002E5CC65F4000ull, {1601, 3, 4, 1, 0, 0, 0, 0}},         // 1601 no leap year
+        {0x006F2C3A748CE980ull, {1700, 2, 0, 28, 23, 59, 59, 0}},
+        {0x006F2C3A75258000ull, {1700, 3, 1, 1, 0, 0, 0, 0}},         // 1700 not a leap year
+        {0x014F35775E725000ull, {1899, 12, 5, 29, 18, 0, 0, 0}},
+        {0x014F35A9A90CC000ull, {1899, 12, 6, 30, 0, 0, 0, 0}},       // day 0 of OLE dates
+        {0x014F3613200A3C50ull, {1899, 12, 6, 30, 12, 34, 56, 789}},
+        {0x014F6598C43F58F0ull, {1900, 2, 3, 28, 23, 59, 59, 999}},
+        {0x014F6598C43F8000ull, {1900, 3, 4, 1, 0, 0, 0, 0}},         // 1900 not a leap year
+        {0x019DB1DED53E8000ull, {1970, 1, 4, 1, 0, 0, 0, 0}},
+        {0x01BF53EB256D3FFFull, {1999, 12, 5, 31, 23, 59, 59, 999}},
+        {0x01BF544FBB1490E0ull, {2000, 1, 6, 1, 12, 0, 0, 750}},      // midday, 750 ms
+        {0x01BF827B3583ED90ull, {2000, 2, 2, 29, 6, 7, 8, 9}},        // 2000 a leap year
+        {0x01BF831116364000ull, {2000, 3, 3, 1, 0, 0, 0, 0}},
+        {0x01C072BC9E340000ull, {2000, 12, 0, 31, 0, 0, 0, 0}},       // day 366 of a leap year
+        {0x01DA6B6B66BA2980ull, {2024, 2, 4, 29, 23, 59, 59, 0}},
+        {0x022F9FC03DC33FFFull, {2100, 2, 0, 28, 23, 59, 59, 999}},
+        {0x022F9FC03DC34000ull, {2100, 3, 1, 1, 0, 0, 0, 0}},         // 2100 not a leap year
+        {0x037FF5CDB46A4000ull, {2400, 2, 2, 29, 0, 0, 0, 0}},        // 2400 a leap year
+        {0x24C85A5ED1C018F0ull, {9999, 12, 5, 31, 23, 59, 59, 999}},  // last millisecond of year 9999
+        {0x24C85A5ED1C03FFFull, {9999, 12, 5, 31, 23, 59, 59, 999}},  // last tick of year 9999
+        {0x24C85A5ED1C04000ull, {10000, 1, 6, 1, 0, 0, 0, 0}},
+        {0x7FFFFFFFFFFFFFFFull, {30828, 9, 4, 14, 2, 48, 5, 477}},    // the last value converted
+    };
+    for (const Case& c : cases) {
+        platform::SystemTime got = {1, 2, 3, 4, 5, 6, 7, 8};
+        ASSERT_TRUE(platform::fileTimeToSystemTime(c.fileTime, &got)) << std::hex << c.fileTime;
+        EXPECT_TRUE(sameFields(got, c.want))
+            << std::hex << c.fileTime << ": " << fieldsText(got) << ", want " << fieldsText(c.want);
+    }
+
+    // A FILETIME is a signed count for the system: from 2^63 up it fails,
+    // and the output is not taken as a date.
+    for (uint64_t bad : {0x8000000000000000ull, 0x8000000000000001ull, 0xFFFFFFFFFFFFFFFFull}) {
+        platform::SystemTime got = {};
+        EXPECT_FALSE(platform::fileTimeToSystemTime(bad, &got)) << std::hex << bad;
+    }
+}
+
+// Every day from 1601 to the last one the conversion takes follows the day
+// before it: same month and the next day, or the first of the next month
+// (by the leap-year rule), or 1 January; the day of week moves by one. The
+// time of day, varied from day to day, is taken apart exactly.
+TEST(Platform, FileTimeToSystemTimeEveryDay) {
+    const uint64_t kDay = 864000000000ull;
+    const uint64_t lastDay = 0x7FFFFFFFFFFFFFFFull / kDay;
+    platform::SystemTime prev = {};
+    ASSERT_TRUE(platform::fileTimeToSystemTime(0, &prev));
+    int failures = 0;
+    for (uint64_t d = 1; d <= lastDay && failures < 5; d++) {
+        // A time of day that changes with every day (coprime step).
+        uint64_t offset = (d * 7777777777ull) % kDay;
+        if (d == lastDay) offset = 0x7FFFFFFFFFFFFFFFull % kDay;
+        platform::SystemTime t = {};
+        if (!platform::fileTimeToSystemTime(d * kDay + offset, &t)) {
+            ADD_FAILURE() << "day " << d << " refused";
+            failures++;
+            continue;
+        }
+        platform::SystemTime next = prev;
+        next.dayOfWeek = uint16_t((prev.dayOfWeek + 1) % 7);
+        if (prev.day < monthLength(prev.year, prev.month)) {
+            next.day++;
+        } else if (prev.month < 12) {
+            next.month++;
+            next.day = 1;
+        } else {
+            next.year++;
+            next.month = 1;
+            next.day = 1;
+        }
+        next.hour = uint16_t(offset / 36000000000ull);
+        next.minute = uint16_t(offset % 36000000000ull / 600000000ull);
+        next.second = uint16_t(offset % 600000000ull / 10000000ull);
+        next.milliseconds = uint16_t(offset % 10000000ull / 10000ull);
+        if (!sameFields(t, next)) {
+            ADD_FAILURE() << "day " << d << ": " << fieldsText(t) << ", want " << fieldsText(next);
+            failures++;
+        }
+        prev = t;
+    }
+    EXPECT_EQ(prev.year, 30828);
+}
+
+// GetShortPathNameA: a missing file fails and leaves the output alone on
+// both systems; an existing one gets its short form where the system keeps
+// 8.3 names (Win32), and fails the same way on POSIX, which has none.
+TEST(Platform, ShortPathName) {
+    ScratchDir dir;
+    dir.write("abc.txt", "x");
+    dir.write("A long file name.text", "y");
+    const bool hasShortNames = platform::pathSeparator() == '\\';
+
+    char out[300];
+    std::memset(out, '#', sizeof out);
+    EXPECT_EQ(platform::shortPathName(dir.file("missing.txt").c_str(), out, sizeof out), 0u);
+    EXPECT_EQ(out[0], '#');
+    EXPECT_EQ(out[sizeof out - 1], '#');
+
+    for (const char* name : {"abc.txt", "A long file name.text"}) {
+        SCOPED_TRACE(name);
+        std::string full = dir.file(name);
+        std::memset(out, '#', sizeof out);
+        uint32_t n = platform::shortPathName(full.c_str(), out, sizeof out);
+        if (!hasShortNames) {
+            EXPECT_EQ(n, 0u);
+            EXPECT_EQ(out[0], '#');
+            continue;
+        }
+        ASSERT_GT(n, 0u);
+        ASSERT_LT(n, sizeof out);
+        EXPECT_EQ(std::strlen(out), n);
+        // The short form names the same file, and its last part fits 8.3.
+        std::string shortPath(out, n);
+        platform::FileInfo info;
+        EXPECT_TRUE(platform::fileInfo(shortPath.c_str(), &info)) << shortPath;
+        std::string last = shortPath.substr(shortPath.find_last_of("\\/") + 1);
+        size_t dot = last.find('.');
+        EXPECT_LE(dot == std::string::npos ? last.size() : dot, 8u) << last;
+        EXPECT_LE(dot == std::string::npos ? 0 : last.size() - dot - 1, 3u) << last;
+        EXPECT_EQ(last.find(' '), std::string::npos) << last;
+        if (std::string(name) == "abc.txt") {
+            EXPECT_TRUE(last == "abc.txt" || last == "ABC.TXT") << last;
+        }
+
+        // Too little room: the room needed (terminator counted), nothing
+        // taken as a name.
+        char small[4];
+        EXPECT_EQ(platform::shortPathName(full.c_str(), small, sizeof small), n + 1);
+    }
+}

@@ -501,4 +501,28 @@ void findClose(FindHandle h) {
     if (h != kInvalidFind && h) FindClose(H(h));
 }
 
+// ---- File times and short names -------------------------------------------
+
+bool fileTimeToSystemTime(uint64_t fileTime, SystemTime* out) {
+    if (!out) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    FILETIME ft;
+    ft.dwLowDateTime = DWORD(fileTime);
+    ft.dwHighDateTime = DWORD(fileTime >> 32);
+    SYSTEMTIME st;
+    if (!FileTimeToSystemTime(&ft, &st)) return false;
+    *out = SystemTime{st.wYear, st.wMonth, st.wDayOfWeek, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+    return true;
+}
+
+uint32_t shortPathName(const char* path, char* out, uint32_t room) {
+    if (!path || (!out && room)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return GetShortPathNameA(path, out, room);
+}
+
 }  // namespace platform
