@@ -2,15 +2,6 @@
 
 namespace {
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool sameIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); i++)
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    return true;
-}
-
 std::string quoted(const std::string& s) {
     std::string out = "\"";
     for (char c : s) {
@@ -38,8 +29,8 @@ bool splitRegistryPath(const std::string& path, std::vector<std::string>* names)
 bool MemoryRegistry::NameLess::operator()(const std::string& a, const std::string& b) const {
     size_t n = a.size() < b.size() ? a.size() : b.size();
     for (size_t i = 0; i < n; i++) {
-        unsigned char x = static_cast<unsigned char>(lowerAscii(a[i]));
-        unsigned char y = static_cast<unsigned char>(lowerAscii(b[i]));
+        unsigned char x = static_cast<unsigned char>(foldRegistryName(a[i]));
+        unsigned char y = static_cast<unsigned char>(foldRegistryName(b[i]));
         if (x != y) return x < y;
     }
     return a.size() < b.size();
@@ -54,7 +45,7 @@ void MemoryRegistry::failOn(Op op, const std::string& path, uint32_t status) {
 
 bool MemoryRegistry::injected(Op op, const std::string& path, uint32_t* status) const {
     for (const Failure& f : failures_)
-        if (f.op == op && sameIgnoringCase(f.path, path)) {
+        if (f.op == op && sameRegistryName(f.path, path)) {
             *status = f.status;
             return true;
         }

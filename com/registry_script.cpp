@@ -53,16 +53,6 @@ bool isLetter(uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z
 bool isWordChar(uint8_t c) { return isLetter(c) || (c >= '0' && c <= '9') || c == '_'; }
 bool isSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-uint8_t asciiLower(uint8_t c) { return (c >= 'A' && c <= 'Z') ? uint8_t(c - 'A' + 'a') : c; }
-
-// The registry compares names without regard to (ASCII) case.
-bool sameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); i++)
-        if (asciiLower(uint8_t(a[i])) != asciiLower(uint8_t(b[i]))) return false;
-    return true;
-}
-
 // A byte for a message: the character itself when printable, else its value.
 std::string describeByte(uint8_t c) {
     char buf[32];
@@ -170,7 +160,7 @@ private:
         if (key.name.size() > RegistryScript::kMaxKeyName)
             return fail(nameLine, "key name longer than 255 characters");
         for (const ScriptKey& s : *siblings)
-            if (sameName(s.name, key.name))
+            if (sameRegistryName(s.name, key.name))
                 return fail(nameLine, "key \"" + key.name + "\" already appears on line " + std::to_string(s.line));
 
         skipSpaceAndComments();
@@ -211,7 +201,7 @@ private:
         if (value.name.size() > RegistryScript::kMaxValueName)
             return fail(nameLine, "value name longer than 16383 characters");
         for (const ScriptValue& v : key->values)
-            if (sameName(v.name, value.name)) return fail(nameLine, "value \"" + value.name + "\" set twice");
+            if (sameRegistryName(v.name, value.name)) return fail(nameLine, "value \"" + value.name + "\" set twice");
         skipSpaceAndComments();
         if (!cur_.peek(&c) || c != '=') return fail(cur_.line(), "'=' and a string must follow the value name");
         cur_.advance();
@@ -326,6 +316,15 @@ void unregisterKeys(const std::vector<ScriptKey>& keys, const std::string& paren
 }
 
 }  // namespace
+
+char foldRegistryName(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool sameRegistryName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); i++)
+        if (foldRegistryName(a[i]) != foldRegistryName(b[i])) return false;
+    return true;
+}
 
 bool RegistryScript::parse(const char* text, size_t length, std::string* error) {
     keys_.clear();

@@ -69,6 +69,11 @@ struct ScriptText {
     std::string expand(const std::string& modulePath) const;
 };
 
+// Key and value names compare as the registry compares them: without
+// regard to ASCII case.
+char foldRegistryName(char c);
+bool sameRegistryName(const std::string& a, const std::string& b);
+
 enum class ScriptKeyKind { Key, Keep, Fresh };
 
 struct ScriptValue {
