@@ -796,6 +796,11 @@ TEST(TollanRegistration, RegisterCreateUnregister) {
     for (const char* k : {"Programmable", "Control", "Insertable"}) EXPECT_TRUE(regKeyExists(clsid + "\\" + k)) << k;
     EXPECT_FALSE(regKeyExists(clsid + "\\Stray"));
     EXPECT_EQ(regText(typelib + "\\1.0"), "Varnock Tollan 1.1");
+    // The library's file for this program's platform, under its locale 409
+    // (the other platform's DLL may be registered beside it under the same
+    // version key).
+    const std::string platformKey = typelib + (sizeof(void*) == 8 ? "\\1.0\\409\\win64" : "\\1.0\\409\\win32");
+    EXPECT_EQ(regText(platformKey), path);
 
     // Created the way clients do it: by ProgID.
     CLSID fromProgId = GUID_NULL;
@@ -817,7 +822,7 @@ TEST(TollanRegistration, RegisterCreateUnregister) {
     EXPECT_FALSE(regKeyExists("Tollan.Tollan.1"));
     EXPECT_FALSE(regKeyExists(clsid));
     EXPECT_TRUE(regKeyExists("CLSID")) << "the CLSID key itself stays";
-    EXPECT_FALSE(regKeyExists(typelib + "\\1.0"));
+    EXPECT_FALSE(regKeyExists(platformKey));
     // Unregistering twice is fine.
     EXPECT_EQ(g_dll.unregisterServer(), S_OK);
 }
