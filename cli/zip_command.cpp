@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "cli/archive_cli.h"
 #include "support/platform.h"
 #include "zip/zip_archive.h"
-#include "zip/zip_extract.h"
 
 const char kZipUsage[] =
     "usage: orvanta zip OUT.zip PATH... [-r] [-l LEVEL] [-p PASSWORD] [--aes|--zipcrypto]\n"
@@ -23,101 +22,7 @@ const char kZipUsage[] =
 
 namespace {
 
-int usage(const char* problem) {
-    if (problem) std::fprintf(stderr, "orvanta: %s\n", problem);
-    std::fputs(kZipUsage, stderr);
-    return 2;
-}
-
-// The command line split into option values and the other arguments.
-struct Arguments {
-    std::vector<std::string> paths;
-    bool recursive = false;
-    int level = 6;
-    bool havePassword = false;
-    std::string password;
-    bool aes = false, zipCrypto = false;
-    bool haveFolder = false;
-    std::string folder;
-};
-
-// allowed: the option letters this verb takes ('r', 'l', 'p', 'd', 'e' for
-// --aes/--zipcrypto). False with *problem set on a bad command line.
-bool parseArguments(int argc, char** argv, const char* allowed, Arguments* a, std::string* problem) {
-    bool optionsEnded = false;
-    for (int i = 0; i < argc; i++) {
-        std::string arg = argv[i];
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            a->paths.push_back(arg);
-            continue;
-        }
-        auto takes = [&](char c) { return std::strchr(allowed, c) != nullptr; };
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) {
-                *problem = "option " + arg + " needs a value";
-                return false;
-            }
-            *out = argv[++i];
-            return true;
-        };
-        if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "-r" && takes('r')) {
-            a->recursive = true;
-        } else if (arg == "-l" && takes('l')) {
-            std::string v;
-            if (!value(&v)) return false;
-            if (v.size() != 1 || v[0] < '0' || v[0] > '9') {
-                *problem = "the level must be a digit from 0 to 9, not \"" + v + "\"";
-                return false;
-            }
-            a->level = v[0] - '0';
-        } else if (arg == "-p" && takes('p')) {
-            if (!value(&a->password)) return false;  // "" is a password too
-            a->havePassword = true;
-        } else if (arg == "-d" && takes('d')) {
-            if (!value(&a->folder)) return false;
-            a->haveFolder = true;
-        } else if (arg == "--aes" && takes('e')) {
-            a->aes = true;
-        } else if (arg == "--zipcrypto" && takes('e')) {
-            a->zipCrypto = true;
-        } else {
-            *problem = "unknown option " + arg;
-            return false;
-        }
-    }
-    if (a->aes && a->zipCrypto) {
-        *problem = "--aes and --zipcrypto exclude each other";
-        return false;
-    }
-    if ((a->aes || a->zipCrypto) && !a->havePassword) {
-        *problem = "--aes and --zipcrypto need a password (-p)";
-        return false;
-    }
-    return true;
-}
-
-// Text from the command line or the file system (system code page) as
-// UTF-8, the encoding of entry names.
-std::string toUtf8(const std::string& local) {
-    if (local.empty()) return local;
-    int n = platform::ansiToUtf8(local.data(), int(local.size()), nullptr, 0);
-    if (n <= 0) return local;
-    std::string out(size_t(n), '\0');
-    return platform::ansiToUtf8(local.data(), int(local.size()), &out[0], n) == n ? out : local;
-}
-
-// An entry name for display: in the system code page when it has every
-// character, else the UTF-8 bytes.
-std::string forDisplay(const std::string& utf8) {
-    int n = platform::utf8ToAnsi(utf8.data(), int(utf8.size()), nullptr, 0);
-    if (n <= 0) return utf8;
-    std::string out(size_t(n), '\0');
-    return platform::utf8ToAnsi(utf8.data(), int(utf8.size()), &out[0], n) == n ? out : utf8;
-}
-
-bool isSeparator(char c) { return c == '/' || c == platform::pathSeparator(); }
+using namespace cli;
 
 // The entry name for a path given on the command line, as zip tools make
 // it: relative, '/' separators, without a drive, a leading "/" or "./", and
@@ -146,12 +51,6 @@ std::string entryNameFor(const std::string& path) {
         name += part;
     }
     return toUtf8(name);
-}
-
-std::string joinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty()) return name;
-    if (isSeparator(folder.back())) return folder + name;
-    return folder + platform::pathSeparator() + name;
 }
 
 // The absolute, lexically normalised form of a path, to recognise the
@@ -186,34 +85,6 @@ std::string normalisedPath(const std::string& path) {
     }
     return out;
 }
-
-// Terminal progress on standard error: one line, rewritten.
-class ProgressLine {
-public:
-    ProgressLine() : enabled_(platform::isTerminal(stderr)) {}
-    ~ProgressLine() { clear(); }
-    void show(const std::string& text) {
-        if (!enabled_) return;
-        uint32_t now = platform::tickCount();
-        if (shown_ && now - last_ < 100) return;  // at most ten a second
-        last_ = now;
-        std::string line = text.size() > 76 ? text.substr(0, 73) + "..." : text;
-        std::fprintf(stderr, "\r%-78s\r", line.c_str());
-        std::fflush(stderr);
-        shown_ = true;
-    }
-    void clear() {
-        if (!shown_) return;
-        std::fprintf(stderr, "\r%78s\r", "");
-        std::fflush(stderr);
-        shown_ = false;
-    }
-
-private:
-    bool enabled_;
-    bool shown_ = false;
-    uint32_t last_ = 0;
-};
 
 // ---- zip ---------------------------------------------------------------
 
@@ -296,32 +167,6 @@ private:
     int files_ = 0;
 };
 
-// ---- list --------------------------------------------------------------
-
-// Counts an entry's bytes and throws them away: checking without writing.
-class CountingSink : public ZipDataSink {
-public:
-    bool write(const uint8_t*, size_t length) override {
-        count += length;
-        return true;
-    }
-    uint64_t count = 0;
-};
-
-std::string methodName(const ZipEntry& e) {
-    std::string m = e.method == 0 ? "Stored" : e.method == 8 ? "Deflate" : "Method " + std::to_string(e.method);
-    if (e.encryption == ZipEntry::ZipCrypto) m += ", ZipCrypto";
-    if (e.encryption == ZipEntry::Aes) m += ", AES-" + std::to_string(64 + 64 * e.aesStrength);
-    return m;
-}
-
-std::string dosTimeText(uint16_t date, uint16_t time) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", 1980 + (date >> 9), (date >> 5) & 15, date & 31,
-                  time >> 11, (time >> 5) & 63);
-    return buf;
-}
-
 }  // namespace
 
 int runZipCommand(int argc, char** argv) {
@@ -373,91 +218,3 @@ int runZipCommand(int argc, char** argv) {
     return 0;
 }
 
-int runListCommand(int argc, char** argv) {
-    Arguments a;
-    std::string problem;
-    if (!parseArguments(argc, argv, "p", &a, &problem)) return usage(problem.c_str());
-    if (a.paths.size() != 1) return usage("list takes one archive");
-    const std::string& path = a.paths[0];
-    ZipReader reader;
-    std::string error;
-    if (!reader.openFile(path.c_str(), &error)) {
-        std::fprintf(stderr, "orvanta list: %s: %s\n", path.c_str(), error.c_str());
-        return 1;
-    }
-    std::printf("%12s %12s  %-16s  %-16s  %s\n", "Length", "Size", "Date", "Method", "Name");
-    uint64_t totalLength = 0, totalSize = 0;
-    int failed = 0;
-    ProgressLine progress;
-    for (size_t i = 0; i < reader.entryCount(); i++) {
-        const ZipEntry& e = reader.entry(i);
-        std::string status;
-        if (a.havePassword && !e.isDirectory()) {
-            progress.show("checking " + forDisplay(e.name));
-            CountingSink sink;
-            if (reader.extract(i, sink, a.password.c_str(), &error)) {
-                status = "  OK";
-            } else {
-                status = "  FAILED";
-                failed++;
-                progress.clear();
-                std::fprintf(stderr, "orvanta list: %s: %s\n", path.c_str(), error.c_str());
-            }
-        }
-        std::printf("%12llu %12llu  %-16s  %-16s  %s%s\n", (unsigned long long)e.uncompressedSize,
-                    (unsigned long long)e.compressedSize, dosTimeText(e.dosDate, e.dosTime).c_str(),
-                    methodName(e).c_str(), forDisplay(e.name).c_str(), status.c_str());
-        totalLength += e.uncompressedSize;
-        totalSize += e.compressedSize;
-    }
-    progress.clear();
-    std::printf("%12llu %12llu  %zu entries\n", (unsigned long long)totalLength, (unsigned long long)totalSize,
-                reader.entryCount());
-    if (failed) {
-        std::fprintf(stderr, "orvanta list: %s: %d of %zu entries failed the check\n", path.c_str(), failed,
-                     reader.entryCount());
-        return 1;
-    }
-    return 0;
-}
-
-namespace {
-
-class TerminalProgress : public ZipProgress {
-public:
-    void progress(uint64_t done, uint64_t total) override {
-        unsigned percent = total == 0 || done >= total ? 100 : unsigned(double(done) * 100 / double(total));
-        line.show("unzipping " + std::to_string(percent) + "%");
-    }
-    ProgressLine line;
-};
-
-}  // namespace
-
-int runUnzipCommand(int argc, char** argv) {
-    Arguments a;
-    std::string problem;
-    if (!parseArguments(argc, argv, "dp", &a, &problem)) return usage(problem.c_str());
-    if (a.paths.size() != 1) return usage("unzip takes one archive");
-    const std::string& path = a.paths[0];
-    ZipReader reader;
-    std::string error;
-    if (!reader.openFile(path.c_str(), &error)) {
-        std::fprintf(stderr, "orvanta unzip: %s: %s\n", path.c_str(), error.c_str());
-        return 1;
-    }
-    ZipExtractResult r;
-    {
-        TerminalProgress progress;
-        r = extractAll(reader, a.haveFolder ? a.folder.c_str() : "", a.havePassword ? a.password.c_str() : nullptr,
-                       &progress);
-    }
-    for (const ZipExtractResult::Failure& f : r.failures) {
-        if (f.entry.empty()) std::fprintf(stderr, "orvanta unzip: %s: %s\n", path.c_str(), f.reason.c_str());
-        else std::fprintf(stderr, "orvanta unzip: %s: %s: %s\n", path.c_str(), forDisplay(f.entry).c_str(), f.reason.c_str());
-    }
-    std::printf("%s: %u files, %u folders extracted", path.c_str(), r.filesWritten, r.foldersMade);
-    if (!r.failures.empty() && !r.targetFailed) std::printf(", %zu entries failed", r.failures.size());
-    std::printf("\n");
-    return r.ok() ? 0 : 1;
-}

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace platform {
 
@@ -251,5 +252,122 @@ bool fileTimeToSystemTime(uint64_t fileTime, SystemTime* out);
 // POSIX: file systems there keep no 8.3 names, so it always fails
 // (ENOTSUP) and leaves out unchanged.
 uint32_t shortPathName(const char* path, char* out, uint32_t room);
+
+// ---- File identity and regular files ------------------------------------------
+
+// Which file a name or handle stands for: device and inode on POSIX,
+// volume serial number and file index on Win32. Two names of one file
+// (a hard or symbolic link) have the same identity.
+struct FileId {
+    uint64_t device = 0;
+    uint64_t index = 0;
+    bool valid = false;
+    bool operator==(const FileId& o) const { return valid && o.valid && device == o.device && index == o.index; }
+    bool operator!=(const FileId& o) const { return !(*this == o); }
+};
+// The identity of what path names (a link is followed). False when it
+// does not exist or cannot be examined.
+bool fileIdOf(const char* path, FileId* id);
+bool fileIdOfHandle(FileHandle h, FileId* id);
+
+// Opens a regular file for reading, the link followed: never blocks (a
+// FIFO), never a device or folder (lastError() is errorNotRegularFile()
+// then). *size receives the size measured on the open file, which is how
+// much a reader should take.
+FileHandle openRegularFile(const char* path, uint64_t* size);
+uint32_t errorNotRegularFile();
+// What a name is without following a link at its end.
+enum class NodeKind { Missing, File, Folder, Link, Other };
+NodeKind nodeKind(const char* path);
+
+// ---- Temporary files removed on interrupt --------------------------------------
+
+// Catches the interrupts a terminal sends (Ctrl+C, hangup, quit,
+// termination on POSIX; the console's control events on Win32): each
+// removes the temporary file noted at that moment, then ends the process
+// as the interrupt would have. Call once, early.
+void removeTemporaryOnInterrupt();
+// The temporary file to remove on interrupt (one at a time; null clears).
+void noteTemporary(const char* path);
+
+// ---- Writing below a folder without following links ----------------------------
+
+// An output tree: files and folders made below a root folder, named by
+// relative UTF-8 paths with "/" separators ("docs/a.txt"). The root is
+// the caller's choice and may be reached through links; below it no step
+// follows a symbolic link, junction or other reparse point: a link met
+// on the way fails with errorLinkInPath(), and the last component is
+// examined, replaced or changed as itself, never as a link's target.
+// Names are Unicode on every system: POSIX uses the bytes as they are;
+// Win32 converts from UTF-8 and uses the wide-character API.
+// POSIX: a descriptor of the root, openat(O_NOFOLLOW | O_DIRECTORY)
+// level by level. Win32: FILE_ATTRIBUTE_REPARSE_POINT checked on every
+// level, "\\?\" paths where they are long.
+struct NodeInfo {
+    NodeKind kind = NodeKind::Missing;
+    FileId id;
+    // POSIX: the permission bits (mode & 07777). Win32: the attributes.
+    uint32_t permissions = 0;
+};
+
+class OutputTree {
+public:
+    OutputTree();
+    ~OutputTree();
+    OutputTree(const OutputTree&) = delete;
+    OutputTree& operator=(const OutputTree&) = delete;
+
+    // Opens an existing folder (system code page path) as the root.
+    bool open(const char* root);
+    void close();
+    // The full path of rel for messages, in the system code page where it
+    // has every character.
+    std::string displayPath(const char* rel) const;
+    // True when every component fits the system's name length and the
+    // whole path (root included) its path length; false with lastError()
+    // errorNameTooLong() otherwise. Nothing is touched.
+    bool fits(const char* rel) const;
+    // What rel is (its last component not followed); Missing when absent.
+    // False when a parent is a link or not a folder, or examination fails.
+    bool examine(const char* rel, NodeInfo* info);
+    // Creates rel and every missing folder above it; existing levels must
+    // be real folders (not links). True when all exist afterwards.
+    bool makeFolders(const char* rel);
+    // Creates rel as a new file for writing; the parent must exist. With
+    // reuse, an existing regular file of that name (a temporary left by an
+    // interrupted run) is truncated and taken; without, an existing name
+    // fails with errorFileExists(). Never opens through a link. The file
+    // is noted for removal on interrupt until it is renamed or removed.
+    FileHandle createFile(const char* rel, bool reuse);
+    // Renames from over to (both relative, same folder or not). With
+    // replace, an existing file at to (not a folder) is replaced as itself
+    // (a link there is replaced, not followed; Win32 lifts a read-only
+    // attribute of the replaced file first); without, an existing to fails.
+    bool rename(const char* from, const char* to, bool replace);
+    // Removes a file (or link) rel.
+    bool remove(const char* rel);
+    // A folder's MS-DOS time as its times and its attributes (0 leaves
+    // the attributes alone), set without following links.
+    bool setFolderTimes(const char* rel, uint16_t dosDate, uint16_t dosTime);
+    bool setFolderAttributes(const char* rel, uint32_t dosAttributes);
+
+private:
+    struct Impl;
+    Impl* impl_;
+};
+uint32_t errorLinkInPath();
+uint32_t errorNameTooLong();
+
+// Times and protection set through an open handle (so that no name can be
+// swapped for a link in between). The MS-DOS time as the file's times
+// (rules of setFileTimesFromDos).
+bool setHandleTimesFromDos(FileHandle h, uint16_t dosDate, uint16_t dosTime);
+// MS-DOS attributes on an open file: read-only clears every write
+// permission bit on POSIX and sets the attribute on Win32, where hidden,
+// system and archive are set too. keep, when not null, is the file this
+// one replaces: its permission bits (POSIX) or its read-only, hidden and
+// system attributes (Win32) are kept, so a replaced file never becomes
+// less protected than it was.
+bool setHandleAttributes(FileHandle h, uint32_t dosAttributes, const NodeInfo* keep);
 
 }  // namespace platform

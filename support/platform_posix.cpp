@@ -4,6 +4,7 @@
 #include "support/wildcard.h"
 
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -764,6 +765,413 @@ uint32_t shortPathName(const char* path, char* out, uint32_t room) {
     // No 8.3 names on these file systems: nothing to ask, nothing written.
     errno = path && (out || !room) ? ENOTSUP : EINVAL;
     return 0;
+}
+
+}  // namespace platform
+
+// ---- File identity and regular files ------------------------------------------
+
+namespace platform {
+
+static FileId idFromStat(const struct stat& st) {
+    FileId id;
+    id.device = uint64_t(st.st_dev);
+    id.index = uint64_t(st.st_ino);
+    id.valid = true;
+    return id;
+}
+
+bool fileIdOf(const char* path, FileId* id) {
+    struct stat st;
+    *id = FileId();
+    if (!path || ::stat(path, &st) != 0) return false;
+    *id = idFromStat(st);
+    return true;
+}
+
+bool fileIdOfHandle(FileHandle h, FileId* id) {
+    struct stat st;
+    *id = FileId();
+    if (::fstat(int(h), &st) != 0) return false;
+    *id = idFromStat(st);
+    return true;
+}
+
+uint32_t errorNotRegularFile() { return ENODEV; }
+
+FileHandle openRegularFile(const char* path, uint64_t* size) {
+    if (!path) {
+        errno = EINVAL;
+        return kInvalidFile;
+    }
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return kInvalidFile;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int err = errno;
+        bool examined = err == 0 || S_ISDIR(st.st_mode) || !S_ISREG(st.st_mode);
+        ::close(fd);
+        errno = examined ? int(errorNotRegularFile()) : err;
+        return kInvalidFile;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    *size = uint64_t(st.st_size);
+    return fd;
+}
+
+static NodeKind kindOf(mode_t mode) {
+    if (S_ISLNK(mode)) return NodeKind::Link;
+    if (S_ISREG(mode)) return NodeKind::File;
+    if (S_ISDIR(mode)) return NodeKind::Folder;
+    return NodeKind::Other;
+}
+
+NodeKind nodeKind(const char* path) {
+    struct stat st;
+    if (!path || ::lstat(path, &st) != 0) return NodeKind::Missing;
+    return kindOf(st.st_mode);
+}
+
+// ---- Temporary files removed on interrupt --------------------------------------
+
+namespace {
+
+// What the signal handler removes: a name relative to a folder descriptor
+// (AT_FDCWD for a plain path). Written only outside the handler, with the
+// flag cleared while the fields change.
+volatile sig_atomic_t g_haveTemporary = 0;
+int g_temporaryFolder = AT_FDCWD;
+char g_temporaryName[PATH_MAX];
+
+void setTemporary(int folder, const char* name) {
+    g_haveTemporary = 0;
+    if (g_temporaryFolder != AT_FDCWD) ::close(g_temporaryFolder);
+    g_temporaryFolder = AT_FDCWD;
+    if (!name || std::strlen(name) >= sizeof g_temporaryName) return;
+    g_temporaryFolder = folder == AT_FDCWD ? AT_FDCWD : ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (g_temporaryFolder < 0) {
+        g_temporaryFolder = AT_FDCWD;
+        return;
+    }
+    std::strcpy(g_temporaryName, name);
+    g_haveTemporary = 1;
+}
+
+void onInterrupt(int sig) {
+    if (g_haveTemporary) ::unlinkat(g_temporaryFolder, g_temporaryName, 0);
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+}  // namespace
+
+void removeTemporaryOnInterrupt() {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        struct sigaction sa = {};
+        sa.sa_handler = onInterrupt;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(sig, &sa, nullptr);
+    }
+}
+
+void noteTemporary(const char* path) { setTemporary(AT_FDCWD, path); }
+
+// ---- Writing below a folder without following links ----------------------------
+
+uint32_t errorLinkInPath() { return ELOOP; }
+uint32_t errorNameTooLong() { return ENAMETOOLONG; }
+
+struct OutputTree::Impl {
+    int root = -1;
+    std::string rootPath;
+    // The temporary noted for interrupts, to clear it once renamed.
+    std::string noted;
+
+    // Splits rel into its components.
+    static std::vector<std::string> components(const char* rel) {
+        std::vector<std::string> parts;
+        std::string part;
+        for (const char* p = rel; ; p++) {
+            if (*p == '/' || *p == 0) {
+                if (!part.empty() && part != ".") parts.push_back(part);
+                part.clear();
+                if (!*p) break;
+            } else {
+                part += *p;
+            }
+        }
+        return parts;
+    }
+
+    // Opens the folder of the given components below the root, one level
+    // at a time, never through a link. Returns a descriptor (the caller
+    // closes it unless it is the root) or -1.
+    int openFolder(const std::vector<std::string>& parts, size_t count, bool create) const {
+        int fd = root;
+        for (size_t i = 0; i < count; i++) {
+            if (create && ::mkdirat(fd, parts[i].c_str(), 0777) != 0 && errno != EEXIST) {
+                int err = errno;
+                if (fd != root) ::close(fd);
+                errno = err;
+                return -1;
+            }
+            int next = ::openat(fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            int err = errno;
+            if (next < 0) {
+                struct stat st;
+                if (::fstatat(fd, parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+                    err = S_ISLNK(st.st_mode) ? ELOOP : S_ISDIR(st.st_mode) ? err : ENOTDIR;
+            }
+            if (fd != root) ::close(fd);
+            if (next < 0) {
+                errno = err;
+                return -1;
+            }
+            fd = next;
+        }
+        return fd;
+    }
+
+    // The parent folder of rel, opened, and the last component.
+    int openParent(const char* rel, std::string* last) const {
+        std::vector<std::string> parts = components(rel);
+        if (parts.empty()) {
+            errno = EINVAL;
+            return -1;
+        }
+        *last = parts.back();
+        return openFolder(parts, parts.size() - 1, false);
+    }
+    void done(int fd) const {
+        if (fd >= 0 && fd != root) ::close(fd);
+    }
+};
+
+OutputTree::OutputTree() : impl_(new Impl) {}
+OutputTree::~OutputTree() {
+    close();
+    delete impl_;
+}
+
+bool OutputTree::open(const char* root) {
+    close();
+    if (!root || !*root) {
+        errno = ENOENT;
+        return false;
+    }
+    impl_->root = ::open(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (impl_->root < 0) return false;
+    impl_->rootPath = root;
+    return true;
+}
+
+void OutputTree::close() {
+    if (!impl_->noted.empty()) setTemporary(AT_FDCWD, nullptr);
+    impl_->noted.clear();
+    if (impl_->root >= 0) ::close(impl_->root);
+    impl_->root = -1;
+}
+
+std::string OutputTree::displayPath(const char* rel) const {
+    std::string p = impl_->rootPath;
+    if (!p.empty() && p.back() != '/') p += '/';
+    return p + rel;
+}
+
+bool OutputTree::fits(const char* rel) const {
+    for (const std::string& part : Impl::components(rel)) {
+        if (part.size() > NAME_MAX) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+    }
+    if (impl_->rootPath.size() + 1 + std::strlen(rel) >= PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    return true;
+}
+
+bool OutputTree::examine(const char* rel, NodeInfo* info) {
+    *info = NodeInfo();
+    std::string last;
+    int parent = impl_->openParent(rel, &last);
+    if (parent < 0) {
+        if (errno == ENOENT) return true;  // a missing folder: nothing there
+        return false;
+    }
+    struct stat st;
+    bool ok = ::fstatat(parent, last.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    int err = errno;
+    impl_->done(parent);
+    if (!ok) {
+        errno = err;
+        return err == ENOENT;
+    }
+    info->kind = kindOf(st.st_mode);
+    info->id = idFromStat(st);
+    info->permissions = uint32_t(st.st_mode & 07777);
+    return true;
+}
+
+bool OutputTree::makeFolders(const char* rel) {
+    std::vector<std::string> parts = Impl::components(rel);
+    int fd = impl_->openFolder(parts, parts.size(), true);
+    if (fd < 0) return false;
+    impl_->done(fd);
+    return true;
+}
+
+FileHandle OutputTree::createFile(const char* rel, bool reuse) {
+    std::string last;
+    int parent = impl_->openParent(rel, &last);
+    if (parent < 0) return kInvalidFile;
+    int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (reuse ? O_TRUNC : O_EXCL);
+    int fd = ::openat(parent, last.c_str(), flags, 0666);
+    int err = errno;
+    if (fd >= 0) {
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            fd = -1;
+            err = EEXIST;  // a FIFO or device of that name is not ours to take
+        } else {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            setTemporary(parent, last.c_str());
+            impl_->noted = rel;
+        }
+    }
+    impl_->done(parent);
+    errno = err;
+    return fd < 0 ? kInvalidFile : fd;
+}
+
+bool OutputTree::rename(const char* from, const char* to, bool replace) {
+    std::string fromLast, toLast;
+    int fromParent = impl_->openParent(from, &fromLast);
+    if (fromParent < 0) return false;
+    int toParent = impl_->openParent(to, &toLast);
+    if (toParent < 0) {
+        int err = errno;
+        impl_->done(fromParent);
+        errno = err;
+        return false;
+    }
+    bool ok;
+    if (replace) {
+        struct stat st;
+        if (::fstatat(toParent, toLast.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            ok = false;
+        } else {
+            ok = ::renameat(fromParent, fromLast.c_str(), toParent, toLast.c_str()) == 0;
+        }
+    } else {
+        // Without replacing: the kernel's no-replace rename; where the file
+        // system lacks it, a hard link (which fails when the name exists),
+        // then the temporary name goes.
+        ok = ::renameat2(fromParent, fromLast.c_str(), toParent, toLast.c_str(), RENAME_NOREPLACE) == 0;
+        if (!ok && (errno == EINVAL || errno == ENOSYS))
+            ok = ::linkat(fromParent, fromLast.c_str(), toParent, toLast.c_str(), 0) == 0 &&
+                 ::unlinkat(fromParent, fromLast.c_str(), 0) == 0;
+    }
+    int err = errno;
+    if (ok && impl_->noted == from) {
+        setTemporary(AT_FDCWD, nullptr);
+        impl_->noted.clear();
+    }
+    impl_->done(fromParent);
+    impl_->done(toParent);
+    errno = err;
+    return ok;
+}
+
+bool OutputTree::remove(const char* rel) {
+    std::string last;
+    int parent = impl_->openParent(rel, &last);
+    if (parent < 0) return false;
+    bool ok = ::unlinkat(parent, last.c_str(), 0) == 0;
+    int err = errno;
+    if (ok && impl_->noted == rel) {
+        setTemporary(AT_FDCWD, nullptr);
+        impl_->noted.clear();
+    }
+    impl_->done(parent);
+    errno = err;
+    return ok;
+}
+
+// Seconds since the epoch of an MS-DOS local date and time; false when it
+// names no real moment.
+static bool dosToEpoch(uint16_t dosDate, uint16_t dosTime, time_t* out) {
+    int f[6];
+    if (!dosFields(dosDate, dosTime, f)) {
+        errno = EINVAL;
+        return false;
+    }
+    struct tm t = {};
+    t.tm_year = f[0] - 1900;
+    t.tm_mon = f[1] - 1;
+    t.tm_mday = f[2];
+    t.tm_hour = f[3];
+    t.tm_min = f[4];
+    t.tm_sec = f[5];
+    t.tm_isdst = -1;  // the rule of that date
+    *out = ::mktime(&t);
+    if (*out == time_t(-1)) {
+        errno = EINVAL;
+        return false;
+    }
+    return true;
+}
+
+bool setHandleTimesFromDos(FileHandle h, uint16_t dosDate, uint16_t dosTime) {
+    time_t secs;
+    if (!dosToEpoch(dosDate, dosTime, &secs)) return false;
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = secs;
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    return ::futimens(int(h), times) == 0;
+}
+
+bool setHandleAttributes(FileHandle h, uint32_t dosAttributes, const NodeInfo* keep) {
+    struct stat st;
+    if (::fstat(int(h), &st) != 0) return false;
+    mode_t mode = keep ? mode_t(keep->permissions & 0777) : mode_t(st.st_mode & 0777);
+    if (dosAttributes & 0x01) mode &= mode_t(~0222);
+    if (mode == (st.st_mode & 07777)) return true;
+    return ::fchmod(int(h), mode) == 0;
+}
+
+bool OutputTree::setFolderTimes(const char* rel, uint16_t dosDate, uint16_t dosTime) {
+    std::vector<std::string> parts = Impl::components(rel);
+    int fd = impl_->openFolder(parts, parts.size(), false);
+    if (fd < 0) return false;
+    bool ok = setHandleTimesFromDos(fd, dosDate, dosTime);
+    int err = errno;
+    impl_->done(fd);
+    errno = err;
+    return ok;
+}
+
+bool OutputTree::setFolderAttributes(const char* rel, uint32_t dosAttributes) {
+    std::vector<std::string> parts = Impl::components(rel);
+    int fd = impl_->openFolder(parts, parts.size(), false);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok) {
+        mode_t mode = st.st_mode & 07777;
+        if (dosAttributes & 0x01) mode &= mode_t(~0222);
+        else mode |= S_IWUSR;
+        ok = mode == (st.st_mode & 07777) || ::fchmod(fd, mode) == 0;
+    }
+    int err = errno;
+    impl_->done(fd);
+    errno = err;
+    return ok;
 }
 
 }  // namespace platform

@@ -1,0 +1,138 @@
+#include "cli/archive_cli.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cli/zip_command.h"
+#include "support/platform.h"
+
+namespace cli {
+
+int usage(const char* problem) {
+    if (problem) std::fprintf(stderr, "orvanta: %s\n", problem);
+    std::fputs(kZipUsage, stderr);
+    return 2;
+}
+
+bool parseArguments(int argc, char** argv, const char* allowed, Arguments* a, std::string* problem) {
+    bool optionsEnded = false;
+    for (int i = 0; i < argc; i++) {
+        std::string arg = argv[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            a->paths.push_back(arg);
+            continue;
+        }
+        auto takes = [&](char c) { return std::strchr(allowed, c) != nullptr; };
+        auto value = [&](std::string* out) {
+            if (i + 1 >= argc) {
+                *problem = "option " + arg + " needs a value";
+                return false;
+            }
+            *out = argv[++i];
+            return true;
+        };
+        if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "-r" && takes('r')) {
+            a->recursive = true;
+        } else if (arg == "-l" && takes('l')) {
+            std::string v;
+            if (!value(&v)) return false;
+            if (v.size() != 1 || v[0] < '0' || v[0] > '9') {
+                *problem = "the level must be a digit from 0 to 9, not \"" + v + "\"";
+                return false;
+            }
+            a->level = v[0] - '0';
+        } else if (arg == "-p" && takes('p')) {
+            if (!value(&a->password)) return false;  // "" is a password too
+            a->havePassword = true;
+        } else if (arg == "-d" && takes('d')) {
+            if (!value(&a->folder)) return false;
+            a->haveFolder = true;
+        } else if (arg == "--aes" && takes('e')) {
+            a->aes = true;
+        } else if (arg == "--zipcrypto" && takes('e')) {
+            a->zipCrypto = true;
+        } else {
+            *problem = "unknown option " + arg;
+            return false;
+        }
+    }
+    if (a->aes && a->zipCrypto) {
+        *problem = "--aes and --zipcrypto exclude each other";
+        return false;
+    }
+    if ((a->aes || a->zipCrypto) && !a->havePassword) {
+        *problem = "--aes and --zipcrypto need a password (-p)";
+        return false;
+    }
+    return true;
+}
+
+std::string toUtf8(const std::string& local) {
+    if (local.empty()) return local;
+    int n = platform::ansiToUtf8(local.data(), int(local.size()), nullptr, 0);
+    if (n <= 0) return local;
+    std::string out(size_t(n), '\0');
+    return platform::ansiToUtf8(local.data(), int(local.size()), &out[0], n) == n ? out : local;
+}
+
+std::string forDisplay(const std::string& utf8) {
+    int n = platform::utf8ToAnsi(utf8.data(), int(utf8.size()), nullptr, 0);
+    if (n <= 0) return utf8;
+    std::string out(size_t(n), '\0');
+    return platform::utf8ToAnsi(utf8.data(), int(utf8.size()), &out[0], n) == n ? out : utf8;
+}
+
+std::string printable(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); i++) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        char esc[8];
+        if (c == '\n' || c == '\r' || c == '\t') {
+            out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            std::snprintf(esc, sizeof esc, "\\x%02x", c);
+            out += esc;
+        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+            // U+0080..U+009F in UTF-8: terminals take some as controls (CSI).
+            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned char>(text[++i]));
+            out += esc;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+bool isSeparator(char c) { return c == '/' || c == platform::pathSeparator(); }
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    if (isSeparator(folder.back())) return folder + name;
+    return folder + platform::pathSeparator() + name;
+}
+
+ProgressLine::ProgressLine() : enabled_(platform::isTerminal(stderr)) {}
+
+void ProgressLine::show(const std::string& text) {
+    if (!enabled_) return;
+    uint32_t now = platform::tickCount();
+    if (shown_ && now - last_ < 100) return;  // at most ten a second
+    last_ = now;
+    std::string line = text.size() > 76 ? text.substr(0, 73) + "..." : text;
+    std::fprintf(stderr, "\r%-78s\r", line.c_str());
+    std::fflush(stderr);
+    shown_ = true;
+}
+
+void ProgressLine::clear() {
+    if (!shown_) return;
+    std::fprintf(stderr, "\r%78s\r", "");
+    std::fflush(stderr);
+    shown_ = false;
+}
+
+}  // namespace cli

@@ -1,0 +1,62 @@
+// What the archive verbs (zip, list, unzip) share: their command line,
+// names as the terminal shows them, and the progress line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Prints the problem and the usage of the archive verbs on standard
+// error; returns the exit code of a usage error (2).
+int usage(const char* problem);
+
+// The command line split into option values and the other arguments.
+struct Arguments {
+    std::vector<std::string> paths;
+    bool recursive = false;
+    int level = 6;
+    bool havePassword = false;
+    std::string password;
+    bool aes = false, zipCrypto = false;
+    bool haveFolder = false;
+    std::string folder;
+};
+
+// allowed: the option letters this verb takes ('r', 'l', 'p', 'd', 'e' for
+// --aes/--zipcrypto). False with *problem set on a bad command line.
+bool parseArguments(int argc, char** argv, const char* allowed, Arguments* a, std::string* problem);
+
+// Text from the command line or the file system (system code page) as
+// UTF-8, the encoding of entry names.
+std::string toUtf8(const std::string& local);
+// An entry name for display: in the system code page when it has every
+// character, else the UTF-8 bytes.
+std::string forDisplay(const std::string& utf8);
+
+// Text for a terminal: control characters (C0, DEL, and the C1 range
+// when it stands as UTF-8) become visible escapes ("\n", "\x1b",
+// "\u009b"), so that names and stored strings cannot move the cursor,
+// clear the screen or hide text. Backslashes stay as they are (Windows
+// paths are full of them).
+std::string printable(const std::string& text);
+
+bool isSeparator(char c);
+std::string joinPath(const std::string& folder, const std::string& name);
+
+// Terminal progress on standard error: one line, rewritten.
+class ProgressLine {
+public:
+    ProgressLine();
+    ~ProgressLine() { clear(); }
+    void show(const std::string& text);
+    void clear();
+
+private:
+    bool enabled_;
+    bool shown_ = false;
+    uint32_t last_ = 0;
+};
+
+}  // namespace cli

@@ -1,0 +1,129 @@
+#include <cstdio>
+#include <string>
+
+#include "cli/archive_cli.h"
+#include "cli/zip_command.h"
+#include "support/platform.h"
+#include "zip/zip_archive.h"
+#include "zip/zip_extract.h"
+
+using namespace cli;
+
+namespace {
+
+// ---- list --------------------------------------------------------------
+
+// Counts an entry's bytes and throws them away: checking without writing.
+class CountingSink : public ZipDataSink {
+public:
+    bool write(const uint8_t*, size_t length) override {
+        count += length;
+        return true;
+    }
+    uint64_t count = 0;
+};
+
+std::string methodName(const ZipEntry& e) {
+    std::string m = e.method == 0 ? "Stored" : e.method == 8 ? "Deflate" : "Method " + std::to_string(e.method);
+    if (e.encryption == ZipEntry::ZipCrypto) m += ", ZipCrypto";
+    if (e.encryption == ZipEntry::Aes) m += ", AES-" + std::to_string(64 + 64 * e.aesStrength);
+    return m;
+}
+
+std::string dosTimeText(uint16_t date, uint16_t time) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", 1980 + (date >> 9), (date >> 5) & 15, date & 31,
+                  time >> 11, (time >> 5) & 63);
+    return buf;
+}
+
+}  // namespace
+
+int runListCommand(int argc, char** argv) {
+    Arguments a;
+    std::string problem;
+    if (!parseArguments(argc, argv, "p", &a, &problem)) return usage(problem.c_str());
+    if (a.paths.size() != 1) return usage("list takes one archive");
+    const std::string& path = a.paths[0];
+    ZipReader reader;
+    std::string error;
+    if (!reader.openFile(path.c_str(), &error)) {
+        std::fprintf(stderr, "orvanta list: %s: %s\n", path.c_str(), error.c_str());
+        return 1;
+    }
+    std::printf("%12s %12s  %-16s  %-16s  %s\n", "Length", "Size", "Date", "Method", "Name");
+    uint64_t totalLength = 0, totalSize = 0;
+    int failed = 0;
+    ProgressLine progress;
+    for (size_t i = 0; i < reader.entryCount(); i++) {
+        const ZipEntry& e = reader.entry(i);
+        std::string status;
+        if (a.havePassword && !e.isDirectory()) {
+            progress.show("checking " + forDisplay(e.name));
+            CountingSink sink;
+            if (reader.extract(i, sink, a.password.c_str(), &error)) {
+                status = "  OK";
+            } else {
+                status = "  FAILED";
+                failed++;
+                progress.clear();
+                std::fprintf(stderr, "orvanta list: %s: %s\n", path.c_str(), error.c_str());
+            }
+        }
+        std::printf("%12llu %12llu  %-16s  %-16s  %s%s\n", (unsigned long long)e.uncompressedSize,
+                    (unsigned long long)e.compressedSize, dosTimeText(e.dosDate, e.dosTime).c_str(),
+                    methodName(e).c_str(), forDisplay(e.name).c_str(), status.c_str());
+        totalLength += e.uncompressedSize;
+        totalSize += e.compressedSize;
+    }
+    progress.clear();
+    std::printf("%12llu %12llu  %zu entries\n", (unsigned long long)totalLength, (unsigned long long)totalSize,
+                reader.entryCount());
+    if (failed) {
+        std::fprintf(stderr, "orvanta list: %s: %d of %zu entries failed the check\n", path.c_str(), failed,
+                     reader.entryCount());
+        return 1;
+    }
+    return 0;
+}
+
+namespace {
+
+class TerminalProgress : public ZipProgress {
+public:
+    void progress(uint64_t done, uint64_t total) override {
+        unsigned percent = total == 0 || done >= total ? 100 : unsigned(double(done) * 100 / double(total));
+        line.show("unzipping " + std::to_string(percent) + "%");
+    }
+    ProgressLine line;
+};
+
+}  // namespace
+
+int runUnzipCommand(int argc, char** argv) {
+    Arguments a;
+    std::string problem;
+    if (!parseArguments(argc, argv, "dp", &a, &problem)) return usage(problem.c_str());
+    if (a.paths.size() != 1) return usage("unzip takes one archive");
+    const std::string& path = a.paths[0];
+    ZipReader reader;
+    std::string error;
+    if (!reader.openFile(path.c_str(), &error)) {
+        std::fprintf(stderr, "orvanta unzip: %s: %s\n", path.c_str(), error.c_str());
+        return 1;
+    }
+    ZipExtractResult r;
+    {
+        TerminalProgress progress;
+        r = extractAll(reader, a.haveFolder ? a.folder.c_str() : "", a.havePassword ? a.password.c_str() : nullptr,
+                       &progress);
+    }
+    for (const ZipExtractResult::Failure& f : r.failures) {
+        if (f.entry.empty()) std::fprintf(stderr, "orvanta unzip: %s: %s\n", path.c_str(), f.reason.c_str());
+        else std::fprintf(stderr, "orvanta unzip: %s: %s: %s\n", path.c_str(), forDisplay(f.entry).c_str(), f.reason.c_str());
+    }
+    std::printf("%s: %u files, %u folders extracted", path.c_str(), r.filesWritten, r.foldersMade);
+    if (!r.failures.empty() && !r.targetFailed) std::printf(", %zu entries failed", r.failures.size());
+    std::printf("\n");
+    return r.ok() ? 0 : 1;
+}
