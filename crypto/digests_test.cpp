@@ -143,4 +143,35 @@ TEST(Pbkdf2HmacSha1, Rfc6070Suite) {
     EXPECT_FALSE(pbkdf2HmacSha1("p", 1, "s", 1, 0, k, 4));
 }
 
+// Keys as the zip library derives them (1000 iterations, 34 or 66 bytes:
+// several output blocks, the last one cut short), with passwords either
+// side of the 64-byte block size, where the key is hashed first. Computed
+// with python3 hashlib.pbkdf2_hmac('sha1', password, bytes.fromhex(salt),
+// iterations, length), the password being letters a..z repeated.
+TEST(Pbkdf2HmacSha1, LongPasswordsSeveralBlocks) {
+    struct {
+        uint32_t passwordLength;
+        const char* salt;
+        uint32_t iterations;
+        const char* key;
+    } cases[] = {
+        {65, "0001020304050607f8f9fafbfcfdfeff", 1000,
+         "e5a02d441fe2ab9d6f6d1b4c88becdef8f83b83ab4f107df37f98c58ef6c699f99916d1f02963d9cc2cc4a69c16e18535879e6cd8"
+         "bce05bc92f920d0268ac815611e"},
+        {64, "a1b2c3d4e5f60718", 1000, "4a34df11e259fceb460f7deea699f84d774f3180bbdc29d84de6a6ff6156e8c8fee0"},
+        {100, "73616c74", 2,
+         "aa0dd029179530103501a695aae1f893177693ad7ecfaa63a42b03fb247eeef33efc4e65b0f99d20025d031171018689b6fe693af"
+         "35641a79d6c9dab9e11da7dcf2c"},
+    };
+    for (const auto& c : cases) {
+        std::string password;
+        for (uint32_t i = 0; i < c.passwordLength; ++i) password += char('a' + i % 26);
+        std::vector<uint8_t> salt = fromHex(c.salt);
+        std::vector<uint8_t> out(std::string(c.key).size() / 2);
+        ASSERT_TRUE(pbkdf2HmacSha1(password.data(), c.passwordLength, salt.data(), uint32_t(salt.size()),
+                                   c.iterations, out.data(), uint32_t(out.size())));
+        EXPECT_EQ(toHex(out), c.key) << c.passwordLength;
+    }
+}
+
 }  // namespace

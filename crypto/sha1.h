@@ -16,7 +16,10 @@ public:
     static void digest(const void* data, uint32_t length, uint8_t out[kDigestSize]);
 
 private:
+    friend class HmacSha1;
     void compress(const uint8_t block[64]);
+    // Continues from a state reached after bytesDone bytes (a multiple of 64).
+    void resume(const uint32_t state[5], uint64_t bytesDone);
 
     uint32_t state_[5];
     uint64_t totalBytes_;
@@ -34,8 +37,11 @@ public:
                     uint8_t out[Sha1::kDigestSize]);
 
 private:
-    uint8_t innerPad_[64];
-    uint8_t outerPad_[64];
+    friend bool pbkdf2HmacSha1(const void*, uint32_t, const void*, uint32_t, uint32_t, uint8_t*, uint32_t);
+    // The hash states after the one block of key ^ ipad and key ^ opad:
+    // every MAC under this key starts from them.
+    uint32_t innerState_[5];
+    uint32_t outerState_[5];
     Sha1 inner_;
 };
 
