@@ -49,6 +49,10 @@ bool parseArguments(int argc, char** argv, const char* allowed, Arguments* a, st
         } else if (arg == "-d" && takes('d')) {
             if (!value(&a->folder)) return false;
             a->haveFolder = true;
+        } else if (arg == "-o" && takes('o')) {
+            a->overwrite = true;
+        } else if (arg == "-n" && takes('n')) {
+            a->keepExisting = true;
         } else if (arg == "--aes" && takes('e')) {
             a->aes = true;
         } else if (arg == "--zipcrypto" && takes('e')) {
@@ -57,6 +61,10 @@ bool parseArguments(int argc, char** argv, const char* allowed, Arguments* a, st
             *problem = "unknown option " + arg;
             return false;
         }
+    }
+    if (a->overwrite && a->keepExisting) {
+        *problem = "-o and -n exclude each other";
+        return false;
     }
     if (a->aes && a->zipCrypto) {
         *problem = "--aes and --zipcrypto exclude each other";
@@ -113,6 +121,57 @@ std::string joinPath(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
     if (isSeparator(folder.back())) return folder + name;
     return folder + platform::pathSeparator() + name;
+}
+
+ZipExtractOptions extractOptions(bool overwrite, bool keepExisting, const std::string& archivePath,
+                                 ZipOverwriteQuestion* question) {
+    ZipExtractOptions o;
+    if (overwrite) o.overwrite = ZipOverwrite::Replace;
+    else if (keepExisting) o.overwrite = ZipOverwrite::Skip;
+    else if (platform::isTerminal(stdin) && platform::isTerminal(stderr)) o.overwrite = ZipOverwrite::Ask;
+    else o.overwrite = ZipOverwrite::Refuse;
+    o.question = question;
+    platform::fileIdOf(archivePath.c_str(), &o.protect);
+    return o;
+}
+
+ZipOverwriteQuestion::Answer TerminalQuestion::ask(const std::string& path) {
+    for (;;) {
+        std::fprintf(stderr, "replace %s? [y]es, [n]o, [A]ll, [N]one: ", printable(forDisplay(path)).c_str());
+        std::fflush(stderr);
+        char line[64];
+        if (!std::fgets(line, sizeof line, stdin)) {
+            std::fputs("\n", stderr);
+            return None;  // end of input: keep everything from here on
+        }
+        switch (line[0]) {
+            case 'y': return Yes;
+            case 'n': return No;
+            case 'A': return All;
+            case 'N': return None;
+            default: break;
+        }
+    }
+}
+
+bool openArchive(ZipReader& reader, const std::string& path, const char* verb) {
+    std::string error;
+    if (reader.openFile(path.c_str(), &error)) return true;
+    // The reader names the path itself when the file cannot be opened.
+    if (error.compare(0, 12, "cannot open ") == 0)
+        std::fprintf(stderr, "%s: %s\n", verb, printable(error).c_str());
+    else
+        std::fprintf(stderr, "%s: %s: %s\n", verb, printable(path).c_str(), printable(error).c_str());
+    return false;
+}
+
+void reportExtraction(const char* verb, const ZipExtractResult& r) {
+    for (const ZipExtractResult::Failure& w : r.warnings)
+        std::fprintf(stderr, "%s: warning: %s: %s\n", verb, printable(forDisplay(w.entry)).c_str(),
+                     printable(w.reason).c_str());
+    if (r.refusedExisting)
+        std::fprintf(stderr, "%s: %u existing file%s not replaced: use -o to replace existing files or -n to keep them\n",
+                     verb, r.refusedExisting, r.refusedExisting == 1 ? "" : "s");
 }
 
 ProgressLine::ProgressLine() : enabled_(platform::isTerminal(stderr)) {}

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "zip/zip_archive.h"
+#include "zip/zip_extract.h"
+
 namespace cli {
 
 // Prints the problem and the usage of the archive verbs on standard
@@ -22,10 +25,11 @@ struct Arguments {
     bool aes = false, zipCrypto = false;
     bool haveFolder = false;
     std::string folder;
+    bool overwrite = false, keepExisting = false;  // -o, -n
 };
 
-// allowed: the option letters this verb takes ('r', 'l', 'p', 'd', 'e' for
-// --aes/--zipcrypto). False with *problem set on a bad command line.
+// allowed: the option letters this verb takes ('r', 'l', 'p', 'd', 'o',
+// 'n', 'e' for --aes/--zipcrypto). False with *problem set on a bad command line.
 bool parseArguments(int argc, char** argv, const char* allowed, Arguments* a, std::string* problem);
 
 // Text from the command line or the file system (system code page) as
@@ -44,6 +48,26 @@ std::string printable(const std::string& text);
 
 bool isSeparator(char c);
 std::string joinPath(const std::string& folder, const std::string& name);
+
+// The rule for files that already exist where an extraction writes: -o
+// replaces, -n keeps them; otherwise a terminal is asked (through the
+// question given) and anything else refuses. The archive being read
+// (archivePath) is never replaced.
+ZipExtractOptions extractOptions(bool overwrite, bool keepExisting, const std::string& archivePath,
+                                 ZipOverwriteQuestion* question);
+// Asks on the terminal: "replace PATH? [y]es, [n]o, [A]ll, [N]one: ".
+class TerminalQuestion : public ZipOverwriteQuestion {
+public:
+    Answer ask(const std::string& path) override;
+};
+// After an extraction: the warnings, and a hint when existing files were
+// refused. verb prefixes the lines ("orvanta unzip").
+void reportExtraction(const char* verb, const ZipExtractResult& r);
+
+// Opens an archive for a verb; false after saying why on standard error
+// (the system's reason when the file cannot be opened, the reader's when
+// it is no zip archive).
+bool openArchive(ZipReader& reader, const std::string& path, const char* verb);
 
 // Terminal progress on standard error: one line, rewritten.
 class ProgressLine {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/archive_cli.h"
 #include "cli/stub_carrier.h"
 #include "exeimage/exe_image.h"
 #include "sfxbuilder/extract_stub.h"
@@ -29,9 +30,10 @@ const char kSfxUsage[] =
     "           stub; --log saves the activity log as XML, also after a failure\n"
     "       orvanta sfx inspect EXE [--json]\n"
     "           show the settings and the payload a self-extractor carries\n"
-    "       orvanta sfx extract EXE [-d DIR] [-p PASSWORD]\n"
+    "       orvanta sfx extract EXE [-d DIR] [-p PASSWORD] [-o|-n]\n"
     "           unpack a self-extractor here, without running it (default DIR:\n"
-    "           the current folder); the program it would start is only named\n"
+    "           the current folder); the program it would start is only named;\n"
+    "           existing files as for unzip (-o replace, -n keep)\n"
     "       options take their value as the next argument or after \"=\"\n";
 
 namespace {
@@ -476,16 +478,18 @@ private:
 };
 
 int runExtract(int argc, char** argv) {
-    static const std::vector<OptionRule> rules = {{"-d", true}, {"-p", true}};
+    static const std::vector<OptionRule> rules = {{"-d", true}, {"-p", true}, {"-o", false}, {"-n", false}};
     std::vector<ParsedOption> options;
     std::vector<std::string> rest;
     std::string problem;
     if (!parseCommandLine(argc, argv, rules, &options, &rest, &problem)) return usage(problem);
     if (rest.size() != 1) return usage("sfx extract takes one executable");
     std::string folder, password;
-    bool havePassword = false;
+    bool havePassword = false, overwrite = false, keepExisting = false;
     for (const ParsedOption& o : options) {
         if (o.name == "-d") folder = o.value;
+        if (o.name == "-o") overwrite = true;
+        if (o.name == "-n") keepExisting = true;
         if (o.name == "-p") {
             password = o.value;
             havePassword = true;
@@ -508,9 +512,16 @@ int runExtract(int argc, char** argv) {
         std::fprintf(stderr, "orvanta sfx: %s carries no \"zip\" resource: not a self-extractor\n", rest[0].c_str());
         return 1;
     }
+    if (overwrite && keepExisting) return usage("-o and -n exclude each other");
     ConsoleUi ui(havePassword, password);
     StubSession session(p, ui);
+    cli::TerminalQuestion question;
+    session.setExtractOptions(cli::extractOptions(overwrite, keepExisting, rest[0], &question));
     UnzipOutcome outcome = session.openAndUnzip(folder.c_str());
+    ZipExtractResult summary;
+    summary.warnings = session.warnings();
+    summary.refusedExisting = session.refusedExisting();
+    cli::reportExtraction("orvanta sfx", summary);
     switch (outcome) {
         case UnzipOutcome::Unzipped: break;
         case UnzipOutcome::UnzipFailed:
@@ -524,7 +535,9 @@ int runExtract(int argc, char** argv) {
         case UnzipOutcome::WrongPassword:
             return 1;  // the reason has been shown
     }
-    std::printf("unpacked %s into %s\n", rest[0].c_str(), folder.c_str());
+    std::printf("unpacked %s into %s", cli::printable(rest[0]).c_str(), cli::printable(folder).c_str());
+    if (session.skipped()) std::printf(" (%u existing kept)", session.skipped());
+    std::printf("\n");
     std::string path, params;
     if (programToRun(p, chooseStubMode(p), folder, &path, &params)) {
         ui.runProgram(path.c_str(), params.empty() ? nullptr : params.c_str(), folder.c_str());

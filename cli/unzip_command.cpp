@@ -47,10 +47,7 @@ int runListCommand(int argc, char** argv) {
     const std::string& path = a.paths[0];
     ZipReader reader;
     std::string error;
-    if (!reader.openFile(path.c_str(), &error)) {
-        std::fprintf(stderr, "orvanta list: %s: %s\n", path.c_str(), error.c_str());
-        return 1;
-    }
+    if (!openArchive(reader, path, "orvanta list")) return 1;
     std::printf("%12s %12s  %-16s  %-16s  %s\n", "Length", "Size", "Date", "Method", "Name");
     uint64_t totalLength = 0, totalSize = 0;
     int failed = 0;
@@ -67,12 +64,12 @@ int runListCommand(int argc, char** argv) {
                 status = "  FAILED";
                 failed++;
                 progress.clear();
-                std::fprintf(stderr, "orvanta list: %s: %s\n", path.c_str(), error.c_str());
+                std::fprintf(stderr, "orvanta list: %s: %s\n", printable(path).c_str(), printable(error).c_str());
             }
         }
         std::printf("%12llu %12llu  %-16s  %-16s  %s%s\n", (unsigned long long)e.uncompressedSize,
                     (unsigned long long)e.compressedSize, dosTimeText(e.dosDate, e.dosTime).c_str(),
-                    methodName(e).c_str(), forDisplay(e.name).c_str(), status.c_str());
+                    methodName(e).c_str(), printable(forDisplay(e.name)).c_str(), status.c_str());
         totalLength += e.uncompressedSize;
         totalSize += e.compressedSize;
     }
@@ -80,7 +77,7 @@ int runListCommand(int argc, char** argv) {
     std::printf("%12llu %12llu  %zu entries\n", (unsigned long long)totalLength, (unsigned long long)totalSize,
                 reader.entryCount());
     if (failed) {
-        std::fprintf(stderr, "orvanta list: %s: %d of %zu entries failed the check\n", path.c_str(), failed,
+        std::fprintf(stderr, "orvanta list: %s: %d of %zu entries failed the check\n", printable(path).c_str(), failed,
                      reader.entryCount());
         return 1;
     }
@@ -103,26 +100,31 @@ public:
 int runUnzipCommand(int argc, char** argv) {
     Arguments a;
     std::string problem;
-    if (!parseArguments(argc, argv, "dp", &a, &problem)) return usage(problem.c_str());
+    if (!parseArguments(argc, argv, "dpon", &a, &problem)) return usage(problem.c_str());
     if (a.paths.size() != 1) return usage("unzip takes one archive");
     const std::string& path = a.paths[0];
     ZipReader reader;
-    std::string error;
-    if (!reader.openFile(path.c_str(), &error)) {
-        std::fprintf(stderr, "orvanta unzip: %s: %s\n", path.c_str(), error.c_str());
-        return 1;
-    }
+    if (!openArchive(reader, path, "orvanta unzip")) return 1;
+    TerminalQuestion question;
+    ZipExtractOptions options = extractOptions(a.overwrite, a.keepExisting, path, &question);
     ZipExtractResult r;
     {
         TerminalProgress progress;
         r = extractAll(reader, a.haveFolder ? a.folder.c_str() : "", a.havePassword ? a.password.c_str() : nullptr,
-                       &progress);
+                       &progress, options);
     }
+    const std::string shown = printable(path);
     for (const ZipExtractResult::Failure& f : r.failures) {
-        if (f.entry.empty()) std::fprintf(stderr, "orvanta unzip: %s: %s\n", path.c_str(), f.reason.c_str());
-        else std::fprintf(stderr, "orvanta unzip: %s: %s: %s\n", path.c_str(), forDisplay(f.entry).c_str(), f.reason.c_str());
+        if (f.entry.empty())
+            std::fprintf(stderr, "orvanta unzip: %s: %s\n", shown.c_str(), printable(f.reason).c_str());
+        else
+            std::fprintf(stderr, "orvanta unzip: %s: %s: %s\n", shown.c_str(), printable(forDisplay(f.entry)).c_str(),
+                         printable(f.reason).c_str());
     }
-    std::printf("%s: %u files, %u folders extracted", path.c_str(), r.filesWritten, r.foldersMade);
+    reportExtraction("orvanta unzip", r);
+    std::printf("%s: %u file%s, %u folder%s extracted", shown.c_str(), r.filesWritten, r.filesWritten == 1 ? "" : "s",
+                r.foldersMade, r.foldersMade == 1 ? "" : "s");
+    if (r.skipped) std::printf(", %u existing kept", r.skipped);
     if (!r.failures.empty() && !r.targetFailed) std::printf(", %zu entries failed", r.failures.size());
     std::printf("\n");
     return r.ok() ? 0 : 1;

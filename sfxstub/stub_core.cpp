@@ -257,8 +257,11 @@ UnzipOutcome StubSession::openAndUnzip(const char* target) {
 
     ui_.unzipProgress(0);
     ui_.setStatus(StubText::kUnzipping);
-    ZipExtractResult result = extractAll(reader, target ? target : "", entryPassword, &bars);
+    ZipExtractResult result = extractAll(reader, target ? target : "", entryPassword, &bars, extractOptions_);
     reader.close();
+    skipped_ = result.skipped;
+    refusedExisting_ = result.refusedExisting;
+    warnings_ = result.warnings;
     for (const ZipExtractResult::Failure& f : result.failures)
         failures_.emplace_back(displayName(f.entry), f.reason);
     return result.ok() ? UnzipOutcome::Unzipped : UnzipOutcome::UnzipFailed;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/string_buffer.h"
+#include "zip/zip_extract.h"
 
 class ExeImage;
 class LogBase;
@@ -157,6 +158,15 @@ public:
     // (not shown by the stub; for logs and the command line). Empty after
     // a successful open.
     const std::string& openError() const { return openError_; }
+    // How openAndUnzip treats files already in the target. The stub keeps
+    // the default (existing files are replaced); the command line that
+    // unpacks a self-extractor sets its own rule.
+    void setExtractOptions(const ZipExtractOptions& options) { extractOptions_ = options; }
+    // Existing files kept and refused by the last unzip, and its warnings
+    // (names as the reader gave them).
+    uint32_t skipped() const { return skipped_; }
+    uint32_t refusedExisting() const { return refusedExisting_; }
+    const std::vector<ZipExtractResult::Failure>& warnings() const { return warnings_; }
 
 private:
     UnzipOutcome openFailed(const std::string& why);
@@ -166,6 +176,9 @@ private:
     StubUi& ui_;
     std::vector<std::pair<std::string, std::string>> failures_;
     std::string openError_;
+    ZipExtractOptions extractOptions_;
+    uint32_t skipped_ = 0, refusedExisting_ = 0;
+    std::vector<ZipExtractResult::Failure> warnings_;
 };
 
 // The temporary target in a given folder: the first free name of vkz.tmp,

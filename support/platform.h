@@ -82,6 +82,15 @@ void setLastError(uint32_t code);
 // The system's message text for an error code, zero-terminated, untrimmed.
 // Returns its length, 0 when the system has no text for the code.
 uint32_t errorText(uint32_t code, char* buf, uint32_t size);
+// The system's message for an error code as one line: no trailing line
+// break or full stop; "error N" when the system has no text.
+inline std::string errorMessage(uint32_t code) {
+    char text[512];
+    uint32_t n = errorText(code, text, sizeof text);
+    std::string s(text, n < sizeof text ? n : 0);
+    while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ' || s.back() == '.')) s.pop_back();
+    return s.empty() ? "error " + std::to_string(code) : s;
+}
 // Error codes the portable code needs to recognise.
 uint32_t errorFileExists();
 uint32_t errorFileNotFound();

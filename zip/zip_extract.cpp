@@ -1,19 +1,26 @@
 // Extracting a whole archive into a folder. Every entry name is checked
 // before anything is made for it, so that no name can reach outside the
-// target folder; every file is written under a temporary name beside its
-// place and renamed over it only after its contents were verified, so that
-// a failing entry (wrong password, bad CRC, a bomb) neither leaves a partial
-// file nor destroys a file of the same name that was there before.
+// target folder, and every step below the target goes through an output
+// tree that never follows a link. Every file is written under a short
+// temporary name beside its place and renamed over it only after its
+// contents were verified, so that a failing entry (wrong password, bad
+// CRC, a bomb) neither leaves a partial file nor destroys a file of the
+// same name that was there before.
 #include "zip/zip_extract.h"
 
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "support/platform.h"
+#include "zip/crc32.h"
 #include "zip/zip_archive.h"
 
 ZipProgress::~ZipProgress() = default;
+ZipOverwriteQuestion::~ZipOverwriteQuestion() = default;
 
 namespace {
 
@@ -53,12 +60,42 @@ std::string stripEntryPrefix(const std::string& error, const std::string& entry)
     return error;
 }
 
-std::string systemMessage(uint32_t code) {
-    char text[512];
-    uint32_t n = platform::errorText(code, text, sizeof text);
-    std::string s(text, n);
-    while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ' || s.back() == '.')) s.pop_back();
-    return s.empty() ? "error " + std::to_string(code) : s;
+// A path with its letters folded to one case, for the names that collide
+// where the file system ignores case: ASCII, Latin-1, Greek and Cyrillic
+// capitals (the common ones; exotic pairs are not folded).
+std::string foldCase(const std::string& utf8) {
+    std::string out;
+    for (size_t i = 0; i < utf8.size(); i++) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (c >= 'A' && c <= 'Z') {
+            out += char(c + 32);
+        } else if ((c & 0xE0) == 0xC0 && i + 1 < utf8.size()) {
+            uint32_t cp = (uint32_t(c & 0x1F) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3F);
+            if ((cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) || (cp >= 0x391 && cp <= 0x3AB) ||
+                (cp >= 0x410 && cp <= 0x42F))
+                cp += 32;
+            else if (cp >= 0x400 && cp <= 0x40F)
+                cp += 80;
+            out += char(0xC0 | (cp >> 6));
+            out += char(0x80 | (cp & 0x3F));
+            i++;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+// Where names ignore case (the Windows file systems).
+bool namesIgnoreCase() { return platform::pathSeparator() == '\\'; }
+
+std::string systemReason(const char* what, const std::string& where) {
+    uint32_t code = platform::lastError();
+    if (code == platform::errorLinkInPath())
+        return std::string(what) + " " + where + ": the path leads through a link or junction, which is not followed";
+    if (code == platform::errorNameTooLong())
+        return std::string(what) + " " + where + ": the path is too long for this system";
+    return std::string(what) + " " + where + ": " + platform::errorMessage(code);
 }
 
 // Writes an entry's contents to an open file through a buffer, refusing
@@ -89,7 +126,7 @@ public:
         uint32_t written = 0;
         if (!platform::writeFile(file_, buffer_.data(), uint32_t(buffer_.size()), &written) ||
             written != buffer_.size()) {
-            error_ = "cannot write: " + systemMessage(platform::lastError());
+            error_ = "cannot write: " + platform::errorMessage(platform::lastError());
             return false;
         }
         buffer_.clear();
@@ -108,24 +145,6 @@ private:
     std::string error_;
 };
 
-// Where the entry goes: the target prefix plus the relative path in the
-// system's encoding and separators. False with *reason when the name has
-// no exact form there.
-bool outputPath(const std::string& prefix, const std::string& relative, std::string* path, std::string* reason) {
-    int n = platform::utf8ToAnsi(relative.data(), int(relative.size()), nullptr, 0);
-    std::string local(size_t(n > 0 ? n : 0), '\0');
-    if (n <= 0 || platform::utf8ToAnsi(relative.data(), int(relative.size()), &local[0], n) != n) {
-        *reason = "the name is not valid UTF-8 or has characters that the system code page cannot represent";
-        return false;
-    }
-    // '/' is ASCII and no code page uses its byte inside a character.
-    char sep = platform::pathSeparator();
-    for (char& c : local)
-        if (c == '/') c = sep;
-    *path = prefix + local;
-    return true;
-}
-
 // A stored MS-DOS date and time that names a real moment. Archives without
 // times (all zero, or garbage) keep the time of writing instead.
 bool dosTimeValid(uint16_t date, uint16_t time) {
@@ -139,47 +158,48 @@ bool dosTimeValid(uint16_t date, uint16_t time) {
 
 struct FolderEntry {
     size_t index;
-    std::string path;
+    std::string relative;
 };
 
 class Extraction {
 public:
-    Extraction(ZipReader& reader, const char* password, ZipProgress* progress)
-        : reader_(reader), password_(password), progress_(progress) {}
+    Extraction(ZipReader& reader, const char* password, ZipProgress* progress, const ZipExtractOptions& options)
+        : reader_(reader), password_(password), progress_(progress), options_(options),
+          overwrite_(options.overwrite) {}
 
     ZipExtractResult run(const char* targetFolder);
 
 private:
+    void checkCollisions();
     void extractEntry(size_t i);
-    bool writeFile(size_t i, const std::string& relative, const std::string& path);
+    bool mayReplace(const ZipEntry& e, const std::string& relative, const platform::NodeInfo& existing);
+    bool writeFile(size_t i, const std::string& relative);
     void finishFolders();
+    std::string temporaryFor(const std::string& relative) const;
     void fail(const ZipEntry& e, const std::string& reason) { result_.failures.push_back({e.name, reason}); }
 
     ZipReader& reader_;
     const char* password_;
     ZipProgress* progress_;
-    std::string prefix_;
+    const ZipExtractOptions& options_;
+    ZipOverwrite overwrite_;  // the rule now: an answer of All or None changes it
+    platform::OutputTree tree_;
     std::vector<FolderEntry> folders_;
+    std::map<size_t, std::string> collisions_;  // entry index: why it is not extracted
+    std::set<std::string> written_;             // relative paths of files written by this run
     ZipExtractResult result_;
 };
 
 ZipExtractResult Extraction::run(const char* targetFolder) {
-    std::vector<char> previous(32768);
-    bool havePrevious = platform::currentDirectory(previous.data(), uint32_t(previous.size())) > 0;
-
     std::string target = targetFolder ? targetFolder : "";
-    if (!target.empty() && target != ".") {
-        if (!platform::createDirectoryChain(target.c_str())) {
-            result_.targetFailed = true;
-            result_.failures.push_back(
-                {"", "cannot create the folder " + target + ": " + systemMessage(platform::lastError())});
-            if (havePrevious) platform::setCurrentDirectory(previous.data());
-            return result_;
-        }
-        prefix_ = target;
-        if (!isSeparator(prefix_.back()) && prefix_.back() != platform::pathSeparator())
-            prefix_ += platform::pathSeparator();
+    if (target.empty()) target = ".";
+    if ((target != "." && !platform::createDirectoryChain(target.c_str())) || !tree_.open(target.c_str())) {
+        result_.targetFailed = true;
+        result_.failures.push_back(
+            {"", "cannot create the folder " + target + ": " + platform::errorMessage(platform::lastError())});
+        return result_;
     }
+    checkCollisions();
 
     uint64_t total = 0;
     for (size_t i = 0; i < reader_.entryCount(); i++) {
@@ -194,61 +214,140 @@ ZipExtractResult Extraction::run(const char* targetFolder) {
         if (progress_) progress_->progress(done, total);
     }
     finishFolders();
-
-    if (havePrevious) platform::setCurrentDirectory(previous.data());
+    tree_.close();
     return result_;
+}
+
+// Entries that would write the same file: a later copy of a path fails
+// (the first one stays), and so does one that differs only in case where
+// names ignore case; elsewhere that one is extracted with a warning.
+void Extraction::checkCollisions() {
+    std::map<std::string, size_t> exact, folded;
+    for (size_t i = 0; i < reader_.entryCount(); i++) {
+        const ZipEntry& e = reader_.entry(i);
+        std::string relative, reason;
+        if (!zipEntryPath(e.name, &relative, &reason)) continue;
+        auto same = exact.emplace(relative, i);
+        if (!same.second) {
+            const ZipEntry& first = reader_.entry(same.first->second);
+            if (!(e.isDirectory() && first.isDirectory()))
+                collisions_[i] = "a second entry for the same path (the first one is extracted)";
+            continue;
+        }
+        auto alike = folded.emplace(foldCase(relative), i);
+        if (alike.second) continue;
+        const ZipEntry& first = reader_.entry(alike.first->second);
+        if (e.isDirectory() && first.isDirectory()) continue;
+        std::string text = "differs only in case from \"" + first.name + "\"";
+        if (namesIgnoreCase())
+            collisions_[i] = text + ", which it would replace here (the first one is extracted)";
+        else
+            result_.warnings.push_back({e.name, text + ": on Windows only one of them would be kept"});
+    }
 }
 
 void Extraction::extractEntry(size_t i) {
     const ZipEntry& e = reader_.entry(i);
-    std::string relative, reason, path;
-    if (!zipEntryPath(e.name, &relative, &reason) || !outputPath(prefix_, relative, &path, &reason)) {
+    std::string relative, reason;
+    if (!zipEntryPath(e.name, &relative, &reason)) {
         fail(e, reason);
+        return;
+    }
+    auto collision = collisions_.find(i);
+    if (collision != collisions_.end()) {
+        fail(e, collision->second);
+        return;
+    }
+    // The whole path first: nothing is made for a path that cannot exist.
+    if (!tree_.fits(relative.c_str()) || !tree_.fits(temporaryFor(relative).c_str())) {
+        fail(e, "the path is too long for this system");
         return;
     }
     if (e.isDirectory()) {
-        if (!platform::createDirectoryChain(path.c_str())) {
-            fail(e, "cannot create the folder " + path + ": " + systemMessage(platform::lastError()));
+        if (!tree_.makeFolders(relative.c_str())) {
+            fail(e, systemReason("cannot create the folder", tree_.displayPath(relative.c_str())));
             return;
         }
         result_.foldersMade++;
-        folders_.push_back({i, path});  // times and attributes once everything inside is written
+        folders_.push_back({i, relative});  // times and attributes once everything inside is written
         return;
     }
-    if (!writeFile(i, relative, path)) return;
-    result_.filesWritten++;
-    if (dosTimeValid(e.dosDate, e.dosTime) && !platform::setFileTimesFromDos(path.c_str(), e.dosDate, e.dosTime))
-        fail(e, "Failed to set file time: " + systemMessage(platform::lastError()));
-    uint32_t attributes = e.dosAttributes();
-    if (attributes != 0x20 && !platform::setFileAttributes(path.c_str(), attributes))
-        fail(e, "Failed to set file attributes: " + systemMessage(platform::lastError()));
+    if (writeFile(i, relative)) result_.filesWritten++;
 }
 
-bool Extraction::writeFile(size_t i, const std::string& relative, const std::string& path) {
-    const ZipEntry& e = reader_.entry(i);
-    // The folder from the UTF-8 path: in a double-byte code page the byte
-    // of a separator can be the second half of a character.
+// Whether the file standing at relative may be replaced; false after
+// counting the entry as skipped or failed.
+bool Extraction::mayReplace(const ZipEntry& e, const std::string& relative, const platform::NodeInfo& existing) {
+    std::string where = tree_.displayPath(relative.c_str());
+    if (existing.kind == platform::NodeKind::Folder) {
+        fail(e, "a folder stands where the file goes: " + where);
+        return false;
+    }
+    if (existing.kind == platform::NodeKind::Other) {
+        fail(e, where + " exists and is not a regular file; it is not replaced");
+        return false;
+    }
+    if (existing.id.valid && existing.id == options_.protect) {
+        fail(e, where + " is the archive being read; it is not replaced");
+        return false;
+    }
+    ZipOverwrite rule = overwrite_;
+    if (rule == ZipOverwrite::Ask && !options_.question) rule = ZipOverwrite::Refuse;
+    if (rule == ZipOverwrite::Ask) {
+        switch (options_.question->ask(where)) {
+            case ZipOverwriteQuestion::Yes: rule = ZipOverwrite::Replace; break;
+            case ZipOverwriteQuestion::No: rule = ZipOverwrite::Skip; break;
+            case ZipOverwriteQuestion::All: rule = overwrite_ = ZipOverwrite::Replace; break;
+            case ZipOverwriteQuestion::None: rule = overwrite_ = ZipOverwrite::Skip; break;
+        }
+    }
+    if (rule == ZipOverwrite::Skip) {
+        result_.skipped++;
+        return false;
+    }
+    if (rule == ZipOverwrite::Refuse) {
+        result_.refusedExisting++;
+        fail(e, where + " exists; it is not replaced");
+        return false;
+    }
+    return true;
+}
+
+// A short temporary name beside the file, the same for the same name, so
+// that one left by an interrupted run is recognised and reused rather
+// than taken for data or piled up; never the name of a file this run
+// wrote.
+std::string Extraction::temporaryFor(const std::string& relative) const {
     size_t cut = relative.rfind('/');
-    std::string parent, reason;
-    if (cut != std::string::npos && !outputPath(prefix_, relative.substr(0, cut), &parent, &reason)) {
-        fail(e, reason);
+    std::string folder = cut == std::string::npos ? "" : relative.substr(0, cut + 1);
+    std::string name = relative.substr(cut == std::string::npos ? 0 : cut + 1);
+    uint32_t crc = crc32Update(0, reinterpret_cast<const uint8_t*>(name.data()), name.size());
+    for (int k = 0;; k++, crc++) {
+        char text[32];
+        std::snprintf(text, sizeof text, ".orvpart-%08x", static_cast<unsigned>(crc));
+        if (!written_.count(folder + text) || k > 1000) return folder + text;
+    }
+}
+
+bool Extraction::writeFile(size_t i, const std::string& relative) {
+    const ZipEntry& e = reader_.entry(i);
+    size_t cut = relative.rfind('/');
+    if (cut != std::string::npos && !tree_.makeFolders(relative.substr(0, cut).c_str())) {
+        fail(e, systemReason("cannot create the folder", tree_.displayPath(relative.substr(0, cut).c_str())));
         return false;
     }
-    if (cut == std::string::npos && !prefix_.empty()) parent = prefix_;
-    if (!parent.empty() && !platform::createDirectoryChain(parent.c_str())) {
-        fail(e, "cannot create the folder " + parent + ": " + systemMessage(platform::lastError()));
+    platform::NodeInfo existing;
+    if (!tree_.examine(relative.c_str(), &existing)) {
+        fail(e, systemReason("cannot examine", tree_.displayPath(relative.c_str())));
         return false;
     }
-    // A new temporary name beside the file (never an existing file's).
-    std::string temporary;
-    platform::FileHandle file = platform::kInvalidFile;
-    for (int k = 0; k < 100 && file == platform::kInvalidFile; k++) {
-        temporary = path + ".orvpart" + (k ? std::to_string(k) : std::string());
-        file = platform::openFile(temporary.c_str(), platform::OpenMode::CreateNew);
-        if (file == platform::kInvalidFile && platform::lastError() != platform::errorFileExists()) break;
-    }
+    const bool replacing = existing.kind != platform::NodeKind::Missing;
+    if (replacing && !mayReplace(e, relative, existing)) return false;
+
+    const std::string temporary = temporaryFor(relative);
+    platform::FileHandle file = tree_.createFile(temporary.c_str(), true);
     if (file == platform::kInvalidFile) {
-        fail(e, "cannot create " + path + ": " + systemMessage(platform::lastError()));
+        fail(e, systemReason("cannot create", tree_.displayPath(temporary.c_str())));
         return false;
     }
     FileSink sink(file, e.uncompressedSize);
@@ -260,19 +359,28 @@ bool Extraction::writeFile(size_t i, const std::string& relative, const std::str
         error = "gave " + std::to_string(sink.received()) + " bytes where " + std::to_string(e.uncompressedSize) +
                 " were declared";
     }
+    if (!ok) error = !sink.error().empty() ? sink.error() : stripEntryPrefix(error, e.name);
+    // Times and protection through the open file, before it takes its name.
+    if (ok && dosTimeValid(e.dosDate, e.dosTime) && !platform::setHandleTimesFromDos(file, e.dosDate, e.dosTime))
+        result_.failures.push_back({e.name, "Failed to set file time: " + platform::errorMessage(platform::lastError())});
+    uint32_t attributes = e.dosAttributes();
+    if (ok && (attributes != 0x20 || replacing) &&
+        !platform::setHandleAttributes(file, attributes, replacing ? &existing : nullptr))
+        result_.failures.push_back(
+            {e.name, "Failed to set file attributes: " + platform::errorMessage(platform::lastError())});
     platform::closeFile(file);
+    if (ok && !tree_.rename(temporary.c_str(), relative.c_str(), replacing)) {
+        error = systemReason("cannot write", tree_.displayPath(relative.c_str()));
+        ok = false;
+    }
     if (!ok) {
-        platform::deleteFile(temporary.c_str());
-        // The sink's own reason is the more precise one when it stopped the reader.
-        fail(e, !sink.error().empty() ? sink.error() : stripEntryPrefix(error, e.name));
-        return false;
-    }
-    if (!platform::renameReplacing(temporary.c_str(), path.c_str())) {
         uint32_t code = platform::lastError();
-        platform::deleteFile(temporary.c_str());
-        fail(e, "cannot write " + path + ": " + systemMessage(code));
+        tree_.remove(temporary.c_str());
+        platform::setLastError(code);
+        fail(e, error);
         return false;
     }
+    written_.insert(relative);
     return true;
 }
 
@@ -281,11 +389,11 @@ void Extraction::finishFolders() {
     // refuse new files: both wait until every entry is out.
     for (const FolderEntry& f : folders_) {
         const ZipEntry& e = reader_.entry(f.index);
-        if (dosTimeValid(e.dosDate, e.dosTime) && !platform::setFileTimesFromDos(f.path.c_str(), e.dosDate, e.dosTime))
-            fail(e, "Failed to set file time: " + systemMessage(platform::lastError()));
+        if (dosTimeValid(e.dosDate, e.dosTime) && !tree_.setFolderTimes(f.relative.c_str(), e.dosDate, e.dosTime))
+            fail(e, "Failed to set file time: " + platform::errorMessage(platform::lastError()));
         uint32_t attributes = e.dosAttributes();
-        if (attributes != 0x20 && !platform::setFileAttributes(f.path.c_str(), attributes))
-            fail(e, "Failed to set file attributes: " + systemMessage(platform::lastError()));
+        if (attributes != 0x20 && !tree_.setFolderAttributes(f.relative.c_str(), attributes))
+            fail(e, "Failed to set file attributes: " + platform::errorMessage(platform::lastError()));
     }
 }
 
@@ -344,6 +452,7 @@ bool zipEntryPath(const std::string& name, std::string* relative, std::string* r
     return true;
 }
 
-ZipExtractResult extractAll(ZipReader& reader, const char* targetFolder, const char* password, ZipProgress* progress) {
-    return Extraction(reader, password, progress).run(targetFolder);
+ZipExtractResult extractAll(ZipReader& reader, const char* targetFolder, const char* password, ZipProgress* progress,
+                            const ZipExtractOptions& options) {
+    return Extraction(reader, password, progress, options).run(targetFolder);
 }

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "support/byte_reader.h"
 #include "support/platform.h"
@@ -122,6 +125,8 @@ struct TestEntry {
     uint32_t attributes = 0x20;
     int32_t declaredSize = -1;  // uncompressed size to declare, when not the real one
     bool corruptCrc = false;
+    uint8_t host = 0;           // "made by" host: 0 MS-DOS, 3 Unix
+    bool flagUtf8 = true;       // the UTF-8 flag on a non-ASCII name
 };
 
 void put16(std::string& s, uint16_t v) {
@@ -142,7 +147,7 @@ std::string buildStoredZip(const std::vector<TestEntry>& entries) {
         uint32_t crc = crc32Update(0, e.data.data(), e.data.size()) ^ (e.corruptCrc ? 1u : 0u);
         uint32_t size = uint32_t(e.data.size());
         uint32_t declared = e.declaredSize >= 0 ? uint32_t(e.declaredSize) : size;
-        bool utf8 = std::any_of(e.name.begin(), e.name.end(), [](char c) { return uint8_t(c) >= 0x80; });
+        bool utf8 = e.flagUtf8 && std::any_of(e.name.begin(), e.name.end(), [](char c) { return uint8_t(c) >= 0x80; });
         uint32_t offset = uint32_t(out.size());
         put32(out, 0x04034b50);
         put16(out, 20);                    // version needed
@@ -159,7 +164,7 @@ std::string buildStoredZip(const std::vector<TestEntry>& entries) {
         out += e.data;
 
         put32(central, 0x02014b50);
-        put16(central, 20);                // made by MS-DOS, 2.0
+        put16(central, uint16_t(e.host << 8 | 20));  // made by (host), 2.0
         put16(central, 20);
         put16(central, utf8 ? 0x0800 : 0);
         put16(central, 0);
@@ -508,5 +513,210 @@ TEST(ZipExtract, WriterArchivesRoundTripAndWrongPasswords) {
         }
     }
 }
+
+// ---- Files already in the target, links, collisions, long paths --------------
+
+// A scripted answer to the overwrite question.
+class Answers : public ZipOverwriteQuestion {
+public:
+    explicit Answers(std::vector<Answer> answers) : answers_(std::move(answers)) {}
+    Answer ask(const std::string& path) override {
+        asked.push_back(path);
+        Answer a = answers_.empty() ? None : answers_.front();
+        if (!answers_.empty()) answers_.erase(answers_.begin());
+        return a;
+    }
+    std::vector<std::string> asked;
+
+private:
+    std::vector<Answer> answers_;
+};
+
+void writeFileText(const std::string& path, const std::string& text) {
+    platform::FileHandle h = platform::openFile(path.c_str(), platform::OpenMode::CreateAlways);
+    ASSERT_NE(h, platform::kInvalidFile) << path;
+    uint32_t w;
+    platform::writeFile(h, text.data(), uint32_t(text.size()), &w);
+    platform::closeFile(h);
+}
+
+bool readOnly(const std::string& path) {
+    platform::FileInfo info;
+    return platform::fileInfo(path.c_str(), &info) && (info.attributes & 0x01);
+}
+
+// Each rule against a read-only file and a writable one already there; a
+// replaced file stays as protected as it was; nothing temporary remains.
+TEST(ZipExtract, ExistingFilesFollowTheRule) {
+    using A = ZipOverwriteQuestion;
+    struct Case {
+        const char* label;
+        ZipOverwrite rule;
+        std::vector<A::Answer> answers;
+        bool replaced[2];  // locked.txt, open.txt
+        uint32_t skipped, refused;
+    } const cases[] = {
+        {"replace", ZipOverwrite::Replace, {}, {true, true}, 0, 0},
+        {"skip", ZipOverwrite::Skip, {}, {false, false}, 2, 0},
+        {"refuse", ZipOverwrite::Refuse, {}, {false, false}, 0, 2},
+        {"ask no, yes", ZipOverwrite::Ask, {A::No, A::Yes}, {false, true}, 1, 0},
+        {"ask all", ZipOverwrite::Ask, {A::All}, {true, true}, 0, 0},
+        {"ask none", ZipOverwrite::Ask, {A::None}, {false, false}, 2, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ExtractDir dir;
+        std::vector<TestEntry> entries(3);
+        entries[0].name = "locked.txt";
+        entries[0].data = "new locked";
+        entries[1].name = "open.txt";
+        entries[1].data = "new open";
+        entries[2].name = "fresh.txt";
+        entries[2].data = "fresh";
+        ZipReader reader;
+        std::string error;
+        ASSERT_TRUE(dir.open(reader, buildStoredZip(entries), &error)) << error;
+        std::string target = dir.file("t");
+        ASSERT_TRUE(platform::createDirectory(target.c_str()));
+        writeFileText(target + "/locked.txt", "old locked");
+        writeFileText(target + "/open.txt", "old open");
+        ASSERT_TRUE(platform::setFileAttributes((target + "/locked.txt").c_str(), 0x01));
+        Answers answers(c.answers);
+        ZipExtractOptions options;
+        options.overwrite = c.rule;
+        options.question = &answers;
+        ZipExtractResult r = extractAll(reader, target.c_str(), nullptr, nullptr, options);
+        EXPECT_EQ(readWholeFile(target + "/locked.txt"), c.replaced[0] ? "new locked" : "old locked");
+        EXPECT_EQ(readWholeFile(target + "/open.txt"), c.replaced[1] ? "new open" : "old open");
+        EXPECT_EQ(readWholeFile(target + "/fresh.txt"), "fresh");
+        EXPECT_TRUE(readOnly(target + "/locked.txt"));
+        EXPECT_FALSE(readOnly(target + "/open.txt"));
+        EXPECT_EQ(r.skipped, c.skipped);
+        EXPECT_EQ(r.refusedExisting, c.refused);
+        EXPECT_EQ(r.failures.size(), size_t(c.refused));
+        EXPECT_EQ(listTree(target), (std::vector<std::string>{"fresh.txt", "locked.txt", "open.txt"}));
+        if (c.rule == ZipOverwrite::Ask) EXPECT_EQ(answers.asked.size(), c.answers.size());
+    }
+}
+
+// The archive being read is never replaced, even when replacing is the rule.
+TEST(ZipExtract, ArchiveBeingReadIsNeverReplaced) {
+    ExtractDir dir;
+    std::vector<TestEntry> entries(1);
+    entries[0].name = "archive.zip";
+    entries[0].data = "not the archive";
+    ZipReader reader;
+    std::string error;
+    std::string bytes = buildStoredZip(entries);
+    ASSERT_TRUE(dir.open(reader, bytes, &error)) << error;
+    ZipExtractOptions options;
+    ASSERT_TRUE(platform::fileIdOf(dir.file("archive.zip").c_str(), &options.protect));
+    ZipExtractResult r = extractAll(reader, dir.root().c_str(), nullptr, nullptr, options);
+    ASSERT_EQ(r.failures.size(), 1u);
+    EXPECT_NE(r.failures[0].reason.find("archive being read"), std::string::npos) << r.failures[0].reason;
+    EXPECT_EQ(readWholeFile(dir.file("archive.zip")), bytes);
+}
+
+// Two entries for one path: the first is kept and the second fails; names
+// that differ only in case fail where names ignore case and are a warning
+// elsewhere.
+TEST(ZipExtract, CollidingEntriesAreReported) {
+    ExtractDir dir;
+    std::vector<TestEntry> entries(5);
+    const char* names[] = {"same.txt", "same.txt", "Case.txt", "case.txt", "sub/"};
+    for (size_t i = 0; i < entries.size(); i++) {
+        entries[i].name = names[i];
+        entries[i].data = std::string(names[i]).back() == '/' ? "" : "copy " + std::to_string(i);
+    }
+    ZipReader reader;
+    std::string error;
+    ASSERT_TRUE(dir.open(reader, buildStoredZip(entries), &error)) << error;
+    std::string target = dir.file("t");
+    ZipExtractResult r = extractAll(reader, target.c_str(), nullptr, nullptr);
+    EXPECT_EQ(readWholeFile(target + "/same.txt"), "copy 0");
+    EXPECT_NE(reasonFor(r, "same.txt").find("second entry"), std::string::npos);
+    bool ignoreCase = platform::pathSeparator() == '\\';
+    EXPECT_EQ(reasonFor(r, "case.txt").empty(), !ignoreCase) << reasonFor(r, "case.txt");
+    EXPECT_EQ(r.warnings.size(), ignoreCase ? 0u : 1u);
+    EXPECT_EQ(r.failures.size(), ignoreCase ? 2u : 1u);
+}
+
+// Long names: a 250-byte name extracts (its temporary name is short); a
+// path longer than the system allows fails before any folder is made.
+TEST(ZipExtract, LongNamesAndPaths) {
+    ExtractDir dir;
+    std::vector<TestEntry> entries(2);
+    entries[0].name = std::string(250, 'n');
+    entries[0].data = "long name";
+    for (int i = 0; i < 17000; i++) entries[1].name += "d/";
+    entries[1].name += "deep.txt";
+    entries[1].data = "too deep";
+    ZipReader reader;
+    std::string error;
+    ASSERT_TRUE(dir.open(reader, buildStoredZip(entries), &error)) << error;
+    std::string target = dir.file("t");
+    ZipExtractResult r = extractAll(reader, target.c_str(), nullptr, nullptr);
+    EXPECT_EQ(readWholeFile(target + "/" + entries[0].name), "long name");
+    ASSERT_EQ(r.failures.size(), 1u);
+    EXPECT_NE(r.failures[0].reason.find("too long"), std::string::npos) << r.failures[0].reason;
+    EXPECT_EQ(listTree(target), std::vector<std::string>{entries[0].name});
+}
+
+// A name without the UTF-8 flag from a Unix host is UTF-8 when it is valid
+// UTF-8; from MS-DOS, or invalid, it is CP437.
+TEST(ZipExtract, UnflaggedNamesByHost) {
+    struct Case {
+        uint8_t host;
+        std::string stored, read;
+    } const cases[] = {
+        {3, "na\xC3\xAFve \xE2\x9C\x93.txt", "na\xC3\xAFve \xE2\x9C\x93.txt"},
+        {0, "na\xC3\xAFve.txt", "na\xE2\x94\x9C\xC2\xBBve.txt"},  // CP437: U+251C U+00BB
+        {3, "caf\x82.txt", "caf\xC3\xA9.txt"},                      // not UTF-8: CP437 0x82 is U+00E9
+    };
+    for (const Case& c : cases) {
+        std::vector<TestEntry> entries(1);
+        entries[0].name = c.stored;
+        entries[0].host = c.host;
+        entries[0].flagUtf8 = false;
+        std::string bytes = buildStoredZip(entries);
+        ZipReader reader;
+        std::string error;
+        ASSERT_TRUE(reader.openMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &error)) << error;
+        EXPECT_EQ(reader.entry(0).name, c.read) << int(c.host);
+    }
+}
+
+#ifndef _WIN32
+// Links already in the target are never followed: neither a folder link on
+// an entry's way nor a file link at its end (which is replaced as itself).
+TEST(ZipExtract, LinksInTheTargetAreNotFollowed) {
+    ExtractDir dir;
+    std::vector<TestEntry> entries(3);
+    entries[0].name = "dlink/escape.txt";
+    entries[0].data = "escaped";
+    entries[1].name = "dlink/";
+    entries[1].attributes = 0x11;  // a read-only folder: must not reach outside/
+    entries[2].name = "flink";
+    entries[2].data = "replaces the link";
+    ZipReader reader;
+    std::string error;
+    ASSERT_TRUE(dir.open(reader, buildStoredZip(entries), &error)) << error;
+    std::string target = dir.file("t"), outside = dir.file("outside");
+    ASSERT_TRUE(platform::createDirectory(target.c_str()));
+    ASSERT_TRUE(platform::createDirectory(outside.c_str()));
+    writeFileText(outside + "/secret", "secret");
+    ASSERT_EQ(::symlink("../outside", (target + "/dlink").c_str()), 0);
+    ASSERT_EQ(::symlink("../outside/secret", (target + "/flink").c_str()), 0);
+    ZipExtractOptions options;  // replacing: the strongest temptation
+    ZipExtractResult r = extractAll(reader, target.c_str(), nullptr, nullptr, options);
+    EXPECT_NE(reasonFor(r, "dlink/escape.txt").find("link"), std::string::npos) << reasonFor(r, "dlink/escape.txt");
+    EXPECT_NE(reasonFor(r, "dlink/").find("link"), std::string::npos) << reasonFor(r, "dlink/");
+    EXPECT_EQ(listTree(outside), std::vector<std::string>{"secret"});
+    EXPECT_EQ(readWholeFile(outside + "/secret"), "secret");
+    EXPECT_FALSE(readOnly(outside));
+    EXPECT_EQ(platform::nodeKind((target + "/flink").c_str()), platform::NodeKind::File);
+    EXPECT_EQ(readWholeFile(target + "/flink"), "replaces the link");
+}
+#endif
 
 }  // namespace

@@ -386,8 +386,17 @@ bool ZipReader::Impl::parseCentral(const std::vector<uint8_t>& cd, uint64_t coun
         // A few trailing bytes (alignment padding) are tolerated.
         if (!haveZip64 && (uncomp32 == 0xFFFFFFFFu || comp32 == 0xFFFFFFFFu || offset32 == 0xFFFFFFFFu))
             return fail(error, where + ": ZIP64 extra field is missing");
-        if (!unicodeName)
-            e.name = (flags & 0x0800) ? cleanUtf8(name, nameLen) : cp437ToUtf8(name, nameLen);
+        if (!unicodeName) {
+            // Without the flag a name is CP437, except where a Unix host
+            // (3; 19 for macOS) wrote its own file names, which are UTF-8
+            // there: a name that is valid UTF-8 from such a host is taken
+            // as UTF-8, as the Unix unzip tools take it.
+            const uint8_t host = uint8_t(madeBy >> 8);
+            std::string utf8 = cleanUtf8(name, nameLen);
+            bool unixUtf8 = (host == 3 || host == 19) && utf8.size() == nameLen &&
+                            std::memcmp(utf8.data(), name, nameLen) == 0;
+            e.name = (flags & 0x0800) || unixUtf8 ? utf8 : cp437ToUtf8(name, nameLen);
+        }
         if (flags & 0x0001) e.encryption = method == 99 ? ZipEntry::Aes : ZipEntry::ZipCrypto;
         if (method == 99 && !haveAes) x.aesFieldMissing = true;
         if (diskStart != 0 && diskStart != 0xFFFF) return fail(error, where + ": entry starts on another disk");
@@ -662,7 +671,9 @@ bool ZipReader::openFile(const char* path, std::string* error) {
     close();
     std::unique_ptr<FileSource> file(new FileSource());
     if (!path || !file->open(path)) {
-        if (error) *error = std::string("cannot open ") + (path ? path : "(no path)");
+        if (error)
+            *error = std::string("cannot open ") + (path ? path : "(no path)") + ": " +
+                     platform::errorMessage(platform::lastError());
         return false;
     }
     impl_.reset(new Impl());
