@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <io.h>
@@ -75,16 +76,8 @@ void closeFile(FileHandle h) {
 bool sameFile(FileHandle h, const char* path) {
     if (!path) return false;
     DWORD saved = GetLastError();
-    HANDLE other = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    bool same = false;
-    if (other != INVALID_HANDLE_VALUE) {
-        BY_HANDLE_FILE_INFORMATION a, b;
-        same = GetFileInformationByHandle(H(h), &a) && GetFileInformationByHandle(other, &b) &&
-               a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-               a.nFileIndexLow == b.nFileIndexLow;
-        CloseHandle(other);
-    }
+    FileId a, b;
+    bool same = fileIdOfHandle(h, &a) && fileIdOf(path, &b) && a == b;
     SetLastError(saved);
     return same;
 }
@@ -376,26 +369,48 @@ bool createDirectoryChain(const char* path) {
     return true;
 }
 
-bool setFileTimesFromDos(const char* path, uint16_t dosDate, uint16_t dosTime) {
+// An MS-DOS local date and time as a UTC FILETIME, converted with the
+// current bias as the system's own tools do. False (ERROR_INVALID_PARAMETER)
+// when it names no real moment.
+static bool dosToUtc(uint16_t dosDate, uint16_t dosTime, FILETIME* utc) {
     static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     int year = 1980 + (dosDate >> 9), month = (dosDate >> 5) & 15, day = dosDate & 31;
     int hour = dosTime >> 11, minute = (dosTime >> 5) & 63, second = (dosTime & 31) * 2;
     bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (!path || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || (month == 2 && day == 29 && !leap) ||
+    if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || (month == 2 && day == 29 && !leap) ||
         hour > 23 || minute > 59 || second > 59) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    FILETIME local, utc;
-    if (!DosDateTimeToFileTime(dosDate, dosTime, &local) || !LocalFileTimeToFileTime(&local, &utc)) return false;
-    HANDLE h = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);  // the flag opens folders too
-    if (h == INVALID_HANDLE_VALUE) return false;
-    BOOL ok = SetFileTime(h, &utc, &utc, &utc);
+    FILETIME local;
+    return DosDateTimeToFileTime(dosDate, dosTime, &local) && LocalFileTimeToFileTime(&local, utc);
+}
+
+bool setHandleTimesFromDos(FileHandle h, uint16_t dosDate, uint16_t dosTime) {
+    FILETIME utc;
+    return dosToUtc(dosDate, dosTime, &utc) && SetFileTime(H(h), &utc, &utc, &utc);
+}
+
+// Closes a handle without changing the last error.
+static void closeKeepingError(HANDLE h) {
     DWORD err = GetLastError();
     CloseHandle(h);
     SetLastError(err);
-    return ok != FALSE;
+}
+
+bool setFileTimesFromDos(const char* path, uint16_t dosDate, uint16_t dosTime) {
+    FILETIME utc;
+    if (!path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (!dosToUtc(dosDate, dosTime, &utc)) return false;
+    HANDLE h = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);  // the flag opens folders too
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = SetFileTime(h, &utc, &utc, &utc) != FALSE;
+    closeKeepingError(h);
+    return ok;
 }
 
 bool setFileAttributes(const char* path, uint32_t dosAttributes) {
@@ -523,6 +538,487 @@ uint32_t shortPathName(const char* path, char* out, uint32_t room) {
         return 0;
     }
     return GetShortPathNameA(path, out, room);
+}
+
+// ---- File identity and regular files ------------------------------------------
+
+// Every sharing mode: looking at a file must not stand in anyone's way.
+static const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+static bool idOfHandle(HANDLE h, FileId* id, DWORD* attributes) {
+    *id = FileId();
+    BY_HANDLE_FILE_INFORMATION d;
+    if (!GetFileInformationByHandle(h, &d)) return false;
+    id->device = d.dwVolumeSerialNumber;
+    id->index = (uint64_t(d.nFileIndexHigh) << 32) | d.nFileIndexLow;
+    id->valid = true;
+    if (attributes) *attributes = d.dwFileAttributes;
+    return true;
+}
+
+bool fileIdOfHandle(FileHandle h, FileId* id) { return idOfHandle(H(h), id, nullptr); }
+
+bool fileIdOf(const char* path, FileId* id) {
+    *id = FileId();
+    if (!path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    // No access asked for: folders and files in use open as well.
+    HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = idOfHandle(h, id, nullptr);
+    closeKeepingError(h);
+    return ok;
+}
+
+// No open of a name gives this code, so it can only mean our refusal.
+uint32_t errorNotRegularFile() { return ERROR_BAD_FILE_TYPE; }
+
+FileHandle openRegularFile(const char* path, uint64_t* size) {
+    if (!path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return kInvalidFile;
+    }
+    // Backup semantics so that a folder opens and is refused as such
+    // rather than failing with "access denied".
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
+    BY_HANDLE_FILE_INFORMATION d;
+    LARGE_INTEGER li;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &d) ||
+        (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !GetFileSizeEx(h, &li)) {
+        CloseHandle(h);
+        SetLastError(errorNotRegularFile());
+        return kInvalidFile;
+    }
+    *size = uint64_t(li.QuadPart);
+    return reinterpret_cast<FileHandle>(h);
+}
+
+static NodeKind kindOfAttributes(DWORD a) {
+    if (a == INVALID_FILE_ATTRIBUTES) return NodeKind::Missing;
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT) return NodeKind::Link;
+    if (a & FILE_ATTRIBUTE_DIRECTORY) return NodeKind::Folder;
+    if (a & FILE_ATTRIBUTE_DEVICE) return NodeKind::Other;
+    return NodeKind::File;
+}
+
+NodeKind nodeKind(const char* path) { return path ? kindOfAttributes(GetFileAttributesA(path)) : NodeKind::Missing; }
+
+// ---- Temporary files removed on interrupt --------------------------------------
+
+namespace {
+
+// The console runs its control handler on a thread of its own, so a lock
+// (not a signal-safe flag) guards the name.
+SRWLOCK g_temporaryLock = SRWLOCK_INIT;
+std::wstring* g_temporary = nullptr;
+
+void setTemporary(const std::wstring* path) {
+    AcquireSRWLockExclusive(&g_temporaryLock);
+    if (path) {
+        if (!g_temporary) g_temporary = new std::wstring;
+        *g_temporary = *path;
+    } else if (g_temporary) {
+        g_temporary->clear();
+    }
+    ReleaseSRWLockExclusive(&g_temporaryLock);
+}
+
+BOOL WINAPI onConsoleEvent(DWORD) {
+    AcquireSRWLockExclusive(&g_temporaryLock);
+    // The file is ours and open with delete sharing: it goes when the
+    // process ends and its handle closes.
+    if (g_temporary && !g_temporary->empty()) DeleteFileW(g_temporary->c_str());
+    ReleaseSRWLockExclusive(&g_temporaryLock);
+    return FALSE;  // the default handler ends the process
+}
+
+// A full wide path for a name in the system code page.
+std::wstring fullPathW(const std::wstring& path) {
+    DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return std::wstring();
+    std::wstring full(size_t(n), L'\0');
+    DWORD got = GetFullPathNameW(path.c_str(), n, &full[0], nullptr);
+    if (got == 0 || got >= n) return std::wstring();
+    full.resize(got);
+    return full;
+}
+
+}  // namespace
+
+void removeTemporaryOnInterrupt() { SetConsoleCtrlHandler(onConsoleEvent, TRUE); }
+
+void noteTemporary(const char* path) {
+    std::wstring full = path ? fullPathW(ansiPathToWide(path)) : std::wstring();
+    setTemporary(full.empty() ? nullptr : &full);
+}
+
+// ---- Writing below a folder without following links ----------------------------
+
+// Codes that name our refusals; no open of a name returns them.
+uint32_t errorLinkInPath() { return ERROR_CANT_ACCESS_FILE; }
+uint32_t errorNameTooLong() { return ERROR_FILENAME_EXCED_RANGE; }
+
+namespace {
+
+// The longest component and path of the wide-character API.
+const size_t kMaxComponent = 255;
+const size_t kMaxLongPath = 32767;
+// From this length on a path takes the "\\?\" form; CreateDirectoryW
+// already stops 12 short of MAX_PATH.
+const size_t kLongFrom = MAX_PATH - 12;
+
+// The "\\?\" form of a long full path; a short one as it is.
+std::wstring longForm(const std::wstring& p) {
+    if (p.size() < kLongFrom || p.compare(0, 4, L"\\\\?\\") == 0) return p;
+    if (p.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + p.substr(2);
+    return L"\\\\?\\" + p;
+}
+
+bool isMissingError(DWORD err) { return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND; }
+
+// Opens a name as itself (a reparse point is not followed) with the given
+// access; folders open too. Fills *attributes from the open handle.
+HANDLE openAsItself(const std::wstring& path, DWORD access, FileId* id, DWORD* attributes) {
+    HANDLE h = CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return h;
+    FileId ignored;
+    if (!idOfHandle(h, id ? id : &ignored, attributes)) {
+        closeKeepingError(h);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+bool setBasicAttributes(HANDLE h, DWORD attributes) {
+    FILE_BASIC_INFO bi = {};  // zero times stay as they are
+    bi.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(h, FileBasicInfo, &bi, sizeof bi) != FALSE;
+}
+
+const DWORD kDosSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_ARCHIVE;
+// What SetFileAttributesW takes.
+const DWORD kSettable = kDosSettable | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
+                        FILE_ATTRIBUTE_TEMPORARY;
+const DWORD kProtection = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+}  // namespace
+
+struct OutputTree::Impl {
+    std::string rootAnsi;  // as the caller gave it, for messages
+    std::wstring root;     // full path
+    std::wstring noted;    // the full path of the temporary noted for interrupts
+
+    // rel in UTF-16, split at "/" (and "\", which would separate here too);
+    // empty and "." components dropped, ".." refused.
+    static bool components(const char* rel, std::vector<std::wstring>* parts) {
+        parts->clear();
+        if (!rel) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        std::wstring wide;
+        if (*rel) {
+            int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, rel, -1, nullptr, 0);
+            if (n <= 0) {
+                SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+                return false;
+            }
+            wide.assign(size_t(n), L'\0');
+            MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, rel, -1, &wide[0], n);
+            wide.resize(size_t(n - 1));
+        }
+        std::wstring part;
+        for (size_t i = 0; i <= wide.size(); i++) {
+            if (i < wide.size() && wide[i] != L'/' && wide[i] != L'\\') {
+                part += wide[i];
+                continue;
+            }
+            if (part == L"..") {
+                SetLastError(ERROR_INVALID_NAME);
+                return false;
+            }
+            if (!part.empty() && part != L".") parts->push_back(part);
+            part.clear();
+        }
+        return true;
+    }
+
+    // The plain full path of the first count components.
+    std::wstring joined(const std::vector<std::wstring>& parts, size_t count) const {
+        std::wstring p = root;
+        for (size_t i = 0; i < count; i++) {
+            if (p.empty() || p.back() != L'\\') p += L'\\';
+            p += parts[i];
+        }
+        return p;
+    }
+
+    // The path to hand to the system: long ones in the "\\?\" form.
+    std::wstring path(const std::vector<std::wstring>& parts, size_t count) const {
+        return longForm(joined(parts, count));
+    }
+
+    // The level of the first count components must be a real folder, not
+    // a reparse point.
+    bool checkLevel(const std::vector<std::wstring>& parts, size_t count) const {
+        DWORD a = GetFileAttributesW(path(parts, count).c_str());
+        if (a == INVALID_FILE_ATTRIBUTES) {
+            if (GetLastError() == ERROR_FILE_NOT_FOUND) SetLastError(ERROR_PATH_NOT_FOUND);
+            return false;
+        }
+        if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
+            SetLastError(errorLinkInPath());
+            return false;
+        }
+        if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
+            SetLastError(ERROR_DIRECTORY);
+            return false;
+        }
+        return true;
+    }
+    // Checks the first count levels below the root.
+    bool checkFolders(const std::vector<std::wstring>& parts, size_t count) const {
+        for (size_t i = 1; i <= count; i++)
+            if (!checkLevel(parts, i)) return false;
+        return true;
+    }
+
+    // rel's components with every folder above the last one checked; at
+    // least one component.
+    bool parentChecked(const char* rel, std::vector<std::wstring>* parts) const {
+        if (!components(rel, parts)) return false;
+        if (parts->empty()) {
+            SetLastError(ERROR_INVALID_NAME);
+            return false;
+        }
+        return checkFolders(*parts, parts->size() - 1);
+    }
+
+    // Opens the folder rel names (the root when rel is empty) for changing
+    // its attributes and times, never through a link.
+    HANDLE openFolder(const char* rel) const {
+        std::vector<std::wstring> parts;
+        if (!components(rel, &parts) || !checkFolders(parts, parts.size())) return INVALID_HANDLE_VALUE;
+        DWORD a = 0;
+        HANDLE h = openAsItself(path(parts, parts.size()), FILE_WRITE_ATTRIBUTES, nullptr, &a);
+        if (h != INVALID_HANDLE_VALUE && (a & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) !=
+                                             FILE_ATTRIBUTE_DIRECTORY) {
+            // Changed since the check.
+            CloseHandle(h);
+            SetLastError((a & FILE_ATTRIBUTE_REPARSE_POINT) ? errorLinkInPath() : ERROR_DIRECTORY);
+            return INVALID_HANDLE_VALUE;
+        }
+        return h;
+    }
+
+    void forget(const std::wstring& full) {
+        if (noted.empty() || noted != full) return;
+        setTemporary(nullptr);
+        noted.clear();
+    }
+};
+
+OutputTree::OutputTree() : impl_(new Impl) {}
+OutputTree::~OutputTree() {
+    close();
+    delete impl_;
+}
+
+bool OutputTree::open(const char* root) {
+    close();
+    if (!root || !*root) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    std::wstring full = fullPathW(ansiPathToWide(root));
+    if (full.empty()) return false;
+    // Trailing separators go, except the one of a drive's root ("C:\").
+    while (full.size() > 1 && full.back() == L'\\' && full[full.size() - 2] != L':') full.pop_back();
+    DWORD a = GetFileAttributesW(longForm(full).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return false;
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(ERROR_DIRECTORY);
+        return false;
+    }
+    impl_->root = full;
+    impl_->rootAnsi = root;
+    return true;
+}
+
+void OutputTree::close() {
+    impl_->forget(impl_->noted);
+    impl_->root.clear();
+    impl_->rootAnsi.clear();
+}
+
+std::string OutputTree::displayPath(const char* rel) const {
+    std::string p = impl_->rootAnsi;
+    if (!p.empty() && p.back() != '\\' && p.back() != '/') p += '\\';
+    std::string r = rel ? rel : "";
+    for (char& c : r)
+        if (c == '/') c = '\\';
+    // UTF-8 to the code page, each character it lacks as its default one.
+    int n = MultiByteToWideChar(CP_UTF8, 0, r.data(), int(r.size()), nullptr, 0);
+    if (n <= 0) return p + r;
+    std::wstring wide(size_t(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, r.data(), int(r.size()), &wide[0], n);
+    int m = WideCharToMultiByte(CP_ACP, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+    std::string ansi(size_t(m > 0 ? m : 0), '\0');
+    if (m > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), n, &ansi[0], m, nullptr, nullptr);
+    return p + ansi;
+}
+
+bool OutputTree::fits(const char* rel) const {
+    std::vector<std::wstring> parts;
+    if (!Impl::components(rel, &parts)) return false;
+    for (const std::wstring& part : parts) {
+        if (part.size() > kMaxComponent) {
+            SetLastError(errorNameTooLong());
+            return false;
+        }
+    }
+    if (impl_->path(parts, parts.size()).size() > kMaxLongPath) {
+        SetLastError(errorNameTooLong());
+        return false;
+    }
+    return true;
+}
+
+bool OutputTree::examine(const char* rel, NodeInfo* info) {
+    *info = NodeInfo();
+    std::vector<std::wstring> parts;
+    if (!impl_->parentChecked(rel, &parts)) return isMissingError(GetLastError());  // a missing folder: nothing there
+    std::wstring full = impl_->path(parts, parts.size());
+    DWORD a = GetFileAttributesW(full.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return isMissingError(GetLastError());
+    info->kind = kindOfAttributes(a);
+    info->permissions = a;
+    HANDLE h = openAsItself(full, 0, &info->id, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return info->kind != NodeKind::File && info->kind != NodeKind::Folder;  // a link or device may not open
+    CloseHandle(h);
+    return true;
+}
+
+bool OutputTree::makeFolders(const char* rel) {
+    std::vector<std::wstring> parts;
+    if (!Impl::components(rel, &parts)) return false;
+    for (size_t i = 1; i <= parts.size(); i++) {
+        std::wstring level = impl_->path(parts, i);
+        if (CreateDirectoryW(level.c_str(), nullptr)) continue;
+        DWORD err = GetLastError();
+        if (err != ERROR_ALREADY_EXISTS) return false;
+        if (!impl_->checkLevel(parts, i)) return false;  // what exists must be a real folder
+    }
+    return true;
+}
+
+FileHandle OutputTree::createFile(const char* rel, bool reuse) {
+    std::vector<std::wstring> parts;
+    if (!impl_->parentChecked(rel, &parts)) return kInvalidFile;
+    std::wstring full = impl_->path(parts, parts.size());
+    if (reuse) {
+        DWORD a = GetFileAttributesW(full.c_str());
+        if (a != INVALID_FILE_ATTRIBUTES && kindOfAttributes(a) != NodeKind::File) {
+            SetLastError(errorFileExists());  // a folder, link or device of that name is not ours to take
+            return kInvalidFile;
+        }
+    }
+    // Delete sharing lets the interrupt handler remove the file while open.
+    HANDLE h = CreateFileW(full.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, reuse ? OPEN_ALWAYS : CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        if (GetLastError() == ERROR_ALREADY_EXISTS) SetLastError(errorFileExists());
+        return kInvalidFile;
+    }
+    // What was opened must be a plain file on disk: not a reparse point
+    // swapped in after the check, not a device a reserved name stands for.
+    FileId id;
+    DWORD a = 0;
+    LARGE_INTEGER zero = {};
+    bool plain = GetFileType(h) == FILE_TYPE_DISK && idOfHandle(h, &id, &a) &&
+                 !(a & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+    if (!plain || (reuse && (!SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(h)))) {
+        DWORD err = plain ? GetLastError() : errorFileExists();
+        CloseHandle(h);
+        SetLastError(err);
+        return kInvalidFile;
+    }
+    setTemporary(&full);
+    impl_->noted = full;
+    return reinterpret_cast<FileHandle>(h);
+}
+
+bool OutputTree::rename(const char* from, const char* to, bool replace) {
+    std::vector<std::wstring> fromParts, toParts;
+    if (!impl_->parentChecked(from, &fromParts) || !impl_->parentChecked(to, &toParts)) return false;
+    std::wstring source = impl_->path(fromParts, fromParts.size());
+    std::wstring target = impl_->path(toParts, toParts.size());
+    DWORD restore = INVALID_FILE_ATTRIBUTES;
+    if (replace) {
+        DWORD a = GetFileAttributesW(target.c_str());
+        if (a != INVALID_FILE_ATTRIBUTES && kindOfAttributes(a) == NodeKind::Folder) {
+            SetLastError(ERROR_DIRECTORY);
+            return false;
+        }
+        // A read-only file cannot be replaced. A link's attributes are
+        // left alone: setting them would change its target.
+        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) && kindOfAttributes(a) == NodeKind::File) {
+            restore = a & kSettable;
+            DWORD lifted = restore & ~DWORD(FILE_ATTRIBUTE_READONLY);
+            if (!SetFileAttributesW(target.c_str(), lifted ? lifted : FILE_ATTRIBUTE_NORMAL)) return false;
+        }
+    }
+    if (!MoveFileExW(source.c_str(), target.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
+        DWORD err = GetLastError();
+        if (restore != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(target.c_str(), restore);
+        SetLastError(err == ERROR_ALREADY_EXISTS ? errorFileExists() : err);
+        return false;
+    }
+    impl_->forget(source);
+    return true;
+}
+
+bool OutputTree::remove(const char* rel) {
+    std::vector<std::wstring> parts;
+    if (!impl_->parentChecked(rel, &parts)) return false;
+    std::wstring full = impl_->path(parts, parts.size());
+    // A link to a folder is itself a folder entry: removing it leaves the
+    // target alone.
+    DWORD a = GetFileAttributesW(full.c_str());
+    bool folderLink = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                      (a & FILE_ATTRIBUTE_DIRECTORY);
+    if (!(folderLink ? RemoveDirectoryW(full.c_str()) : DeleteFileW(full.c_str()))) return false;
+    impl_->forget(full);
+    return true;
+}
+
+bool OutputTree::setFolderTimes(const char* rel, uint16_t dosDate, uint16_t dosTime) {
+    FILETIME utc;
+    if (!dosToUtc(dosDate, dosTime, &utc)) return false;
+    HANDLE h = impl_->openFolder(rel);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = SetFileTime(h, &utc, &utc, &utc) != FALSE;
+    closeKeepingError(h);
+    return ok;
+}
+
+bool OutputTree::setFolderAttributes(const char* rel, uint32_t dosAttributes) {
+    HANDLE h = impl_->openFolder(rel);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = dosAttributes == 0 || setBasicAttributes(h, (dosAttributes & kDosSettable) | FILE_ATTRIBUTE_DIRECTORY);
+    closeKeepingError(h);
+    return ok;
+}
+
+bool setHandleAttributes(FileHandle h, uint32_t dosAttributes, const NodeInfo* keep) {
+    return setBasicAttributes(H(h), (dosAttributes & kDosSettable) | (keep ? keep->permissions & kProtection : 0));
 }
 
 }  // namespace platform
