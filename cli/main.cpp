@@ -5,8 +5,11 @@
 #include "cli/pe_command.h"
 #include "cli/sfx_command.h"
 #include "cli/zip_command.h"
+#include "support/platform.h"
 
 int main(int argc, char** argv) {
+    // Ctrl+C and the like take the temporary file being written with them.
+    platform::removeTemporaryOnInterrupt();
     if (argc >= 2 && std::strcmp(argv[1], "pe") == 0) return runPeCommand(argc - 2, argv + 2);
     if (argc >= 2 && std::strcmp(argv[1], "sfx") == 0) return runSfxCommand(argc - 2, argv + 2);
     if (argc >= 2 && std::strcmp(argv[1], "zip") == 0) return runZipCommand(argc - 2, argv + 2);
