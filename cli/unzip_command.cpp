@@ -125,7 +125,8 @@ int runUnzipCommand(int argc, char** argv) {
     std::printf("%s: %u file%s, %u folder%s extracted", shown.c_str(), r.filesWritten, r.filesWritten == 1 ? "" : "s",
                 r.foldersMade, r.foldersMade == 1 ? "" : "s");
     if (r.skipped) std::printf(", %u existing kept", r.skipped);
-    if (!r.failures.empty() && !r.targetFailed) std::printf(", %zu entries failed", r.failures.size());
+    if (!r.failures.empty() && !r.targetFailed)
+        std::printf(", %zu %s failed", r.failures.size(), r.failures.size() == 1 ? "entry" : "entries");
     std::printf("\n");
     return r.ok() ? 0 : 1;
 }
