@@ -1,6 +1,5 @@
 #include "cli/zip_command.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -16,8 +15,10 @@ const char kZipUsage[] =
     "           unless --zipcrypto asks for the traditional (weak) cipher\n"
     "       orvanta list ZIP [-p PASSWORD]\n"
     "           list the entries; with -p also check every entry's contents\n"
-    "       orvanta unzip ZIP [-d DIR] [-p PASSWORD]\n"
-    "           extract every entry into DIR (default: the current folder)\n"
+    "       orvanta unzip ZIP [-d DIR] [-p PASSWORD] [-o|-n]\n"
+    "           extract every entry into DIR (default: the current folder); an\n"
+    "           existing file is replaced with -o, kept with -n, asked about on a\n"
+    "           terminal and otherwise not replaced (the entry fails)\n"
     "       options may stand before or after the paths; \"--\" ends the options\n";
 
 namespace {
@@ -53,57 +54,35 @@ std::string entryNameFor(const std::string& path) {
     return toUtf8(name);
 }
 
-// The absolute, lexically normalised form of a path, to recognise the
-// archive being written among the inputs.
-std::string normalisedPath(const std::string& path) {
-    std::string full = path;
-    bool absolute = !path.empty() && isSeparator(path[0]);
-    if (platform::pathSeparator() == '\\' && path.size() >= 2 && path[1] == ':') absolute = true;
-    if (!absolute) {
-        char cwd[4096];
-        if (platform::currentDirectory(cwd, sizeof cwd)) full = joinPath(cwd, path);
-    }
-    std::string out;
-    std::vector<size_t> marks;
-    size_t start = 0;
-    while (start <= full.size()) {
-        size_t end = start;
-        while (end < full.size() && !isSeparator(full[end])) end++;
-        std::string part = full.substr(start, end - start);
-        start = end + 1;
-        if (part.empty() || part == ".") continue;
-        if (part == "..") {
-            if (!marks.empty()) {
-                out.resize(marks.back());
-                marks.pop_back();
-            }
-            continue;
-        }
-        marks.push_back(out.size());
-        out += '/';
-        for (char c : part) out += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-    }
-    return out;
-}
-
 // ---- zip ---------------------------------------------------------------
 
-class Packer {
+// Adds the paths of the command line, telling the terminal what it adds
+// and standard error what it leaves out.
+class Packer : public ZipWriter::Listener {
 public:
-    Packer(ZipWriter& writer, const ZipWriter::Options& options, const std::string& archive)
-        : writer_(writer), options_(options), archive_(normalisedPath(archive)) {}
+    Packer(ZipWriter& writer, const ZipWriter::Options& options) : writer_(writer), options_(options) {}
 
     bool addPath(const std::string& path, bool recursive) {
         platform::FileInfo info;
-        if (!platform::fileInfo(path.c_str(), &info)) return fail(path + ": no such file or folder");
+        if (!platform::fileInfo(path.c_str(), &info))
+            return fail(path + ": " + platform::errorMessage(platform::lastError()));
         std::string name = entryNameFor(path);
         if (!info.isDirectory) {
             if (name.empty()) return fail(path + ": names no file");
-            return addFile(path, name);
+            return writer_.addFile(path.c_str(), name, options_, &error_, this);
         }
-        if (!name.empty() && !addFolderEntry(path, name)) return false;
+        if (!name.empty() && !writer_.addDirectoryEntry(path.c_str(), name + "/", &error_)) return false;
         if (!recursive) return true;
-        return addContents(path, name, 0);
+        return writer_.addFolder(path.c_str(), name, true, options_, &error_, this);
+    }
+
+    void adding(const std::string& entryName) override {
+        progress_.show("adding " + printable(forDisplay(entryName)));
+        files_++;
+    }
+    void skipped(const std::string& diskPath, const std::string& reason) override {
+        progress_.clear();
+        std::fprintf(stderr, "orvanta zip: skipped %s: %s\n", printable(diskPath).c_str(), printable(reason).c_str());
     }
 
     int files() const { return files_; }
@@ -115,57 +94,33 @@ private:
         return false;
     }
 
-    bool addFile(const std::string& disk, const std::string& name) {
-        if (normalisedPath(disk) == archive_) return true;  // never the archive into itself
-        progress_.show("adding " + forDisplay(name));
-        std::string error;
-        if (!writer_.addFile(disk.c_str(), name, options_, &error)) return fail(error);
-        files_++;
-        return true;
-    }
-
-    bool addFolderEntry(const std::string& disk, const std::string& name) {
-        std::string error;
-        if (!writer_.addDirectoryEntry(disk.c_str(), name + "/", &error)) return fail(error);
-        return true;
-    }
-
-    bool addContents(const std::string& folder, const std::string& prefix, int depth) {
-        if (depth > 256) return fail(folder + ": folders nested too deeply");
-        struct Item {
-            std::string name;
-            bool isDirectory;
-        };
-        std::vector<Item> items;
-        auto collect = [](void* context, const char* name, bool isDirectory) {
-            static_cast<std::vector<Item>*>(context)->push_back(Item{name, isDirectory});
-            return true;
-        };
-        if (!platform::listDirectory(folder.c_str(), collect, &items)) return fail(folder + ": cannot list the folder");
-        // A stable order, so that the same tree gives the same archive.
-        std::vector<size_t> order(items.size());
-        for (size_t i = 0; i < order.size(); i++) order[i] = i;
-        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return items[a].name < items[b].name; });
-        for (size_t k : order) {
-            const Item& item = items[k];
-            std::string disk = joinPath(folder, item.name);
-            std::string name = (prefix.empty() ? "" : prefix + "/") + toUtf8(item.name);
-            if (item.isDirectory) {
-                if (!addFolderEntry(disk, name) || !addContents(disk, name, depth + 1)) return false;
-            } else if (!addFile(disk, name)) {
-                return false;
-            }
-        }
-        return true;
-    }
-
     ZipWriter& writer_;
     const ZipWriter::Options& options_;
-    std::string archive_;
     ProgressLine progress_;
     std::string error_;
     int files_ = 0;
 };
+
+// Every input must be there before the archive is begun, and none may be
+// the file the archive would replace (under any name: a link, a hard link).
+bool checkInputs(const std::string& archive, const std::vector<std::string>& paths) {
+    platform::FileId target, id;
+    const bool targetExists = platform::fileIdOf(archive.c_str(), &target);
+    for (const std::string& p : paths) {
+        platform::FileInfo info;
+        if (!platform::fileInfo(p.c_str(), &info)) {
+            std::fprintf(stderr, "orvanta zip: %s: %s\n", printable(p).c_str(),
+                         platform::errorMessage(platform::lastError()).c_str());
+            return false;
+        }
+        if (targetExists && platform::fileIdOf(p.c_str(), &id) && id == target) {
+            std::fprintf(stderr, "orvanta zip: %s is the input %s: refusing to write the archive over it\n",
+                         printable(archive).c_str(), printable(p).c_str());
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -176,14 +131,7 @@ int runZipCommand(int argc, char** argv) {
     if (a.paths.size() < 2) return usage("zip needs the archive and at least one path");
     std::string archive = a.paths[0];
     std::vector<std::string> paths(a.paths.begin() + 1, a.paths.end());
-    // Every input must be there before the archive is begun.
-    for (const std::string& p : paths) {
-        platform::FileInfo info;
-        if (!platform::fileInfo(p.c_str(), &info)) {
-            std::fprintf(stderr, "orvanta zip: %s: no such file or folder\n", p.c_str());
-            return 1;
-        }
-    }
+    if (!checkInputs(archive, paths)) return 1;
     ZipWriter::Options options;
     options.level = a.level;
     if (a.havePassword) {
@@ -193,28 +141,22 @@ int runZipCommand(int argc, char** argv) {
     ZipWriter writer;
     std::string error;
     if (!writer.create(archive.c_str(), &error)) {
-        std::fprintf(stderr, "orvanta zip: %s: %s\n", archive.c_str(), error.c_str());
+        std::fprintf(stderr, "orvanta zip: %s\n", printable(error).c_str());
         return 1;
     }
-    Packer packer(writer, options, archive);
-    bool ok = true;
+    Packer packer(writer, options);
     for (const std::string& p : paths) {
         if (!packer.addPath(p, a.recursive)) {
-            ok = false;
-            break;
+            // The archive that was there stays as it was.
+            writer.abandon();
+            std::fprintf(stderr, "orvanta zip: %s\n", printable(packer.error()).c_str());
+            return 1;
         }
     }
-    if (!ok) {
-        std::fprintf(stderr, "orvanta zip: %s\n", packer.error().c_str());
-        writer.close(&error);
-        platform::deleteFile(archive.c_str());  // no half archive stays behind
-        return 1;
-    }
     if (!writer.close(&error)) {
-        std::fprintf(stderr, "orvanta zip: %s: %s\n", archive.c_str(), error.c_str());
+        std::fprintf(stderr, "orvanta zip: %s\n", printable(error).c_str());
         return 1;
     }
-    std::printf("%s: %d files\n", archive.c_str(), packer.files());
+    std::printf("%s: %d files\n", printable(archive).c_str(), packer.files());
     return 0;
 }
-

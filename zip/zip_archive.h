@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/platform.h"
+
 // Where a reader's bytes come from: a file, a memory block, or a view
 // that makes them on demand (the self-extractor's decrypting view of its
 // payload). The reader asks only for ranges inside size(), but a source
@@ -85,6 +87,10 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Writes a new archive under a temporary name beside its final one and
+// puts it in place only when close() succeeds: until then, and after any
+// failure or when the writer is destroyed unfinished, a file of that name
+// stays as it was and no temporary is left.
 class ZipWriter {
 public:
     enum Encryption { None, ZipCrypto, Aes256 };
@@ -94,25 +100,54 @@ public:
         std::string password;
         bool forceZip64 = false;  // ZIP64 fields even where the sizes do not need them (tests, interop)
     };
+    // Told about the files as they are added; without one, a file that
+    // would be skipped fails the call instead.
+    class Listener {
+    public:
+        virtual ~Listener();
+        // Before a file's contents are read (it is open and regular).
+        virtual void adding(const std::string& entryName) { (void)entryName; }
+        // An item left out, and why: not a regular file (a pipe, a device,
+        // a socket), a symbolic link that leads nowhere, a folder link back
+        // to a folder the walk is inside.
+        virtual void skipped(const std::string& diskPath, const std::string& reason) {
+            (void)diskPath, (void)reason;
+        }
+    };
+    // Deepest folder nesting addFolder follows.
+    static constexpr int kMaxFolderDepth = 256;
 
     ZipWriter();
     ~ZipWriter();
     ZipWriter(const ZipWriter&) = delete;
     ZipWriter& operator=(const ZipWriter&) = delete;
 
+    // Begins the archive that close() will put at path (not a folder, not
+    // a read-only file).
     bool create(const char* path, std::string* error);
-    // One file from disk under the given entry name (UTF-8, '/' separators),
-    // streamed, with its time and attributes.
-    bool addFile(const char* diskPath, const std::string& entryName, const Options& options, std::string* error);
+    // One regular file from disk under the given entry name (UTF-8, '/'
+    // separators), with its time and attributes. Exactly the size measured
+    // when it was opened is read: a file that shrinks meanwhile fails, one
+    // that grows is cut there. The archive itself (the file being written
+    // or the one it replaces) is never added.
+    bool addFile(const char* diskPath, const std::string& entryName, const Options& options, std::string* error,
+                 Listener* listener = nullptr);
     // A folder entry ("name/").
     bool addDirectoryEntry(const char* diskPath, const std::string& entryName, std::string* error);
     // The contents of a folder under prefix (entries "prefix/..."), with or
-    // without subfolders.
+    // without subfolders, in name order. Folder links are followed unless
+    // they lead back to a folder on the way down; the archive itself is
+    // left out silently.
     bool addFolder(const char* diskFolder, const std::string& prefix, bool recursive, const Options& options,
-                   std::string* error);
+                   std::string* error, Listener* listener = nullptr);
+    // Is id the archive being written, or the file it will replace? For
+    // callers that walk folders of their own.
+    bool isOutput(const platform::FileId& id) const;
     // Writes the central directory (ZIP64 records when an entry, the count
-    // or an offset needs them) and closes the file.
+    // or an offset needs them) and renames the archive into place.
     bool close(std::string* error);
+    // Gives the archive up: the temporary is removed, the old file kept.
+    void abandon();
 
 private:
     struct Impl;

@@ -860,7 +860,8 @@ TEST(ZipWriterTest, Failures) {
     EXPECT_FALSE(w.addFile(dir.file("src").c_str(), "a", ZipWriter::Options(), &error));
     EXPECT_EQ(error, "no archive is being written");
     EXPECT_FALSE(w.create((dir.path() + "no/such/dir.zip").c_str(), &error));
-    EXPECT_EQ(error, dir.path() + "no/such/dir.zip: cannot create the archive");
+    const std::string refused = dir.path() + "no/such/dir.zip: cannot create a temporary file beside it: ";
+    EXPECT_TRUE(error.size() > refused.size() && error.compare(0, refused.size(), refused) == 0) << error;
     std::string path = dir.file("w.zip");
     ASSERT_TRUE(w.create(path.c_str(), &error));
     EXPECT_FALSE(w.addFile(dir.file("missing").c_str(), "m", ZipWriter::Options(), &error));

@@ -9,6 +9,7 @@
 
 #include "support/byte_reader.h"
 #include "support/platform.h"
+#include "support/replacing_output.h"
 #include "zip/crc32.h"
 #include "zip/deflate.h"
 #include "zip/zip_archive.h"
@@ -58,11 +59,20 @@ bool isAscii(const std::string& s) {
     return true;
 }
 
+// A name from the file system (system code page) as an entry name.
+std::string utf8Of(const std::string& local) {
+    int n = platform::ansiToUtf8(local.data(), int(local.size()), nullptr, 0);
+    std::string out(size_t(n > 0 ? n : 0), '\0');
+    if (n <= 0 || platform::ansiToUtf8(local.data(), int(local.size()), &out[0], n) != n) return local;
+    return out;
+}
+
 }  // namespace
 
 struct ZipWriter::Impl : DeflateSink {
-    platform::FileHandle file = platform::kInvalidFile;
-    std::string path;
+    ReplacingOutput output;
+    platform::FileHandle file = platform::kInvalidFile;  // output's temporary
+    std::string path;                                   // where the archive goes
     uint64_t pos = 0;
     std::vector<uint8_t> buffer;
     bool broken = false;  // an entry failed half-way: the archive cannot be finished
@@ -72,13 +82,14 @@ struct ZipWriter::Impl : DeflateSink {
     ZipCryptoCipher* zipCrypto = nullptr;
     WinZipAesCipher* aes = nullptr;
     bool ioFailed = false;
+    uint32_t writeError = 0;  // the system's code for the first failed write
 
     bool flush() {
         size_t done = 0;
         while (done < buffer.size()) {
             uint32_t piece = uint32_t(std::min<size_t>(buffer.size() - done, 0x100000)), written = 0;
             if (!platform::writeFile(file, buffer.data() + done, piece, &written) || written != piece) {
-                ioFailed = true;
+                noteWriteFailure();
                 return false;
             }
             done += piece;
@@ -115,8 +126,16 @@ struct ZipWriter::Impl : DeflateSink {
         bool ok = platform::seekFile(file, at) &&
                   platform::writeFile(file, b.data(), uint32_t(b.size()), &written) && written == b.size() &&
                   platform::seekFile(file, pos);
-        if (!ok) ioFailed = true;
+        if (!ok) noteWriteFailure();
         return ok;
+    }
+    void noteWriteFailure() {
+        if (!ioFailed) writeError = platform::lastError();
+        ioFailed = true;
+    }
+    // "ARCHIVE: write failed: REASON" for the first failed write.
+    bool writeFailed(std::string* error) {
+        return fail(error, path + ": write failed" + (writeError ? ": " + platform::errorMessage(writeError) : ""));
     }
     bool fail(std::string* error, const std::string& text) {
         if (error) *error = text;
@@ -158,36 +177,67 @@ struct ZipWriter::Impl : DeflateSink {
         return b;
     }
 
-    bool addFile(const char* diskPath, const std::string& entryName, const Options& options, std::string* error);
+    // Leaves an item out: tells the listener why (nothing for the archive
+    // itself, reason empty), or fails without one.
+    bool skip(const std::string& diskPath, const std::string& reason, Listener* listener, std::string* error) {
+        if (!listener) return fail(error, diskPath + ": " + (reason.empty() ? "is the archive being written" : reason));
+        if (!reason.empty()) listener->skipped(diskPath, reason);
+        return true;
+    }
+
+    bool addFile(const char* diskPath, const std::string& entryName, const Options& options, std::string* error,
+                 Listener* listener);
     bool addDirectory(const char* diskPath, const std::string& entryName, std::string* error);
+    // above: the folders the walk is inside, this one last.
     bool addFolder(const std::string& folder, const std::string& prefix, bool recursive, const Options& options,
-                   std::string* error, int depth);
+                   std::string* error, Listener* listener, std::vector<platform::FileId>& above);
     bool finish(std::string* error);
 };
 
 bool ZipWriter::Impl::addFile(const char* diskPath, const std::string& entryName, const Options& options,
-                              std::string* error) {
+                              std::string* error, Listener* listener) {
     if (!usable(error)) return false;
+    const std::string disk = diskPath ? diskPath : "(no path)";
     platform::FileInfo info;
     if (!diskPath || !platform::fileInfo(diskPath, &info))
-        return fail(error, std::string(diskPath ? diskPath : "(no path)") + ": cannot read the file's information");
-    if (info.isDirectory) return fail(error, std::string(diskPath) + ": is a folder");
-    platform::FileHandle in = platform::openFile(diskPath, platform::OpenMode::ReadExisting);
-    if (in == platform::kInvalidFile) return fail(error, std::string(diskPath) + ": cannot open the file");
+        return fail(error, disk + ": cannot read the file's information");
+    if (info.isDirectory) return fail(error, disk + ": is a folder");
+    // Only regular files: a pipe or a device would never end (or block),
+    // and their size says nothing about what they give.
+    uint64_t size = 0;
+    platform::FileHandle in = platform::openRegularFile(diskPath, &size);
+    if (in == platform::kInvalidFile) {
+        const uint32_t code = platform::lastError();
+        if (code == platform::errorNotRegularFile()) return skip(disk, "not a regular file", listener, error);
+        return fail(error, disk + ": cannot open: " + platform::errorMessage(code));
+    }
     struct Closer {
         platform::FileHandle h;
         ~Closer() { platform::closeFile(h); }
     } closer{in};
+    platform::FileId id;
+    if (platform::fileIdOfHandle(in, &id) && output.isOutput(id)) return skip(disk, "", listener, error);
+    if (listener) listener->adding(entryName);
 
     std::vector<uint8_t> chunk(kChunk);
-    auto readChunk = [&](uint32_t* got) { return platform::readFile(in, chunk.data(), uint32_t(chunk.size()), got); };
+    // Exactly the size measured at the opening: what a growing file adds
+    // later is not read.
+    uint64_t left = size;
+    auto readChunk = [&](uint32_t* got) {
+        *got = 0;
+        const uint32_t want = uint32_t(std::min<uint64_t>(chunk.size(), left));
+        if (want && !platform::readFile(in, chunk.data(), want, got)) return false;
+        left -= *got;
+        return true;
+    };
+    const std::string changed = disk + ": changed while it was read";
     CentralRecord r;
     r.name = entryName;
     r.time = info.dosTime;
     r.date = info.dosDate;
     r.attributes = info.attributes;
     r.offset = pos;
-    r.uncomp = info.size;
+    r.uncomp = size;
     r.forceZip64 = options.forceZip64;
     const int level = std::max(0, std::min(9, options.level));
     const uint16_t realMethod = level == 0 ? 0 : 8;
@@ -205,8 +255,8 @@ bool ZipWriter::Impl::addFile(const char* diskPath, const std::string& entryName
             firstPassCrc = crc32Update(firstPassCrc, chunk.data(), got);
             total += got;
         }
-        if (total != info.size || !platform::seekFile(in, 0))
-            return fail(error, std::string(diskPath) + ": the file changed while it was read");
+        if (total != size || !platform::seekFile(in, 0)) return fail(error, changed);
+        left = size;
         r.flags |= 0x0001;
         r.needed = 20;
         r.crc = firstPassCrc;
@@ -215,7 +265,7 @@ bool ZipWriter::Impl::addFile(const char* diskPath, const std::string& entryName
     if (options.encryption == Aes256) {
         // AE-2 (no CRC stored) for tiny files, whose CRC would give the
         // contents away; AE-1 otherwise.
-        aesVersion = info.size < 20 ? 2 : 1;
+        aesVersion = size < 20 ? 2 : 1;
         r.flags |= 0x0001;
         r.method = 99;
         r.needed = 51;
@@ -227,11 +277,11 @@ bool ZipWriter::Impl::addFile(const char* diskPath, const std::string& entryName
         r.aesField.push_back(3);
         put16(r.aesField, realMethod);
     }
-    const bool zip64 = options.forceZip64 || info.size >= kZip64Threshold;
+    const bool zip64 = options.forceZip64 || size >= kZip64Threshold;
     if (zip64) r.needed = std::max<uint16_t>(r.needed, 45);
 
     if (!checkName(entryName, error)) return false;
-    if (!put(localHeader(r, zip64))) return fail(error, path + ": write failed");
+    if (!put(localHeader(r, zip64))) return writeFailed(error);
     broken = true;  // until this entry is complete
     const uint64_t dataStart = pos;
     std::unique_ptr<ZipCryptoCipher> zc;
@@ -271,22 +321,21 @@ bool ZipWriter::Impl::addFile(const char* diskPath, const std::string& entryName
         crc = crc32Update(crc, chunk.data(), got);
         total += got;
         bool ok = deflater ? deflater->write(chunk.data(), got) : write(chunk.data(), got);
-        if (!ok) return fail(error, path + ": write failed");
+        if (!ok) return writeFailed(error);
     }
-    if (!readOk) return fail(error, std::string(diskPath) + ": read failed");
-    if (deflater && !deflater->finish()) return fail(error, path + ": write failed");
-    if (total != info.size || (zc && crc != firstPassCrc))
-        return fail(error, std::string(diskPath) + ": the file changed while it was read");
+    if (!readOk) return fail(error, disk + ": cannot read: " + platform::errorMessage(platform::lastError()));
+    if (deflater && !deflater->finish()) return writeFailed(error);
+    if (total != size || (zc && crc != firstPassCrc)) return fail(error, changed);
     if (wa) {
         uint8_t mac[WinZipAesCipher::kMacSize];
         wa->finishMac(mac);
-        if (!put(mac, sizeof mac)) return fail(error, path + ": write failed");
+        if (!put(mac, sizeof mac)) return writeFailed(error);
     }
     r.crc = aesVersion == 2 ? 0 : crc;
     r.comp = pos - dataStart;
     if (!zip64 && (r.comp >= kMax32 || r.uncomp >= kMax32))
         return fail(error, entryName + ": entry grew beyond the ZIP64 threshold");
-    if (!patch(r.offset, localHeader(r, zip64))) return fail(error, path + ": write failed");
+    if (!patch(r.offset, localHeader(r, zip64))) return writeFailed(error);
     central.push_back(std::move(r));
     broken = false;
     return true;
@@ -312,37 +361,54 @@ bool ZipWriter::Impl::addDirectory(const char* diskPath, const std::string& entr
     if (!isAscii(r.name)) r.flags |= 0x0800;
     r.offset = pos;
     r.needed = 20;
-    if (!put(localHeader(r, false))) return fail(error, path + ": write failed");
+    if (!put(localHeader(r, false))) return writeFailed(error);
     central.push_back(std::move(r));
     return true;
 }
 
 bool ZipWriter::Impl::addFolder(const std::string& folder, const std::string& prefix, bool recursive,
-                                const Options& options, std::string* error, int depth) {
-    if (depth > 64) return fail(error, folder + ": folders nested too deeply");
-    struct Item {
-        std::string name;
-        bool isDirectory;
-    };
-    std::vector<Item> items;
-    auto collect = [](void* context, const char* name, bool isDirectory) {
-        static_cast<std::vector<Item>*>(context)->push_back(Item{name, isDirectory});
+                                const Options& options, std::string* error, Listener* listener,
+                                std::vector<platform::FileId>& above) {
+    if (above.size() > size_t(kMaxFolderDepth)) return fail(error, folder + ": folders nested too deeply");
+    std::vector<std::string> names;
+    auto collect = [](void* context, const char* name, bool) {
+        static_cast<std::vector<std::string>*>(context)->push_back(name);
         return true;
     };
-    if (!platform::listDirectory(folder.c_str(), collect, &items)) return fail(error, folder + ": cannot list the folder");
-    std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.name < b.name; });
+    if (!platform::listDirectory(folder.c_str(), collect, &names))
+        return fail(error, folder + ": cannot list the folder: " + platform::errorMessage(platform::lastError()));
+    // A stable order, so that the same tree gives the same archive.
+    std::sort(names.begin(), names.end());
     std::string base = folder;
-    if (!base.empty() && base.back() != '/' && base.back() != '\\') base += '/';
-    for (const Item& item : items) {
-        std::string disk = base + item.name;
-        std::string entry = prefix.empty() ? item.name : prefix + "/" + item.name;
-        if (item.isDirectory) {
-            if (!recursive) continue;
-            if (!addDirectory(disk.c_str(), entry, error)) return false;
-            if (!addFolder(disk, entry, true, options, error, depth + 1)) return false;
-        } else if (!addFile(disk.c_str(), entry, options, error)) {
-            return false;
+    if (!base.empty() && base.back() != '/' && base.back() != platform::pathSeparator())
+        base += platform::pathSeparator();
+    for (const std::string& name : names) {
+        const std::string disk = base + name;
+        const std::string entry = (prefix.empty() ? "" : prefix + "/") + utf8Of(name);
+        platform::FileInfo info;
+        if (!platform::fileInfo(disk.c_str(), &info)) {
+            const std::string why = platform::errorMessage(platform::lastError());
+            if (platform::nodeKind(disk.c_str()) != platform::NodeKind::Link)
+                return fail(error, disk + ": cannot read the file's information: " + why);
+            if (!skip(disk, "broken symbolic link: " + why, listener, error)) return false;
+            continue;
         }
+        if (!info.isDirectory) {
+            if (!addFile(disk.c_str(), entry, options, error, listener)) return false;
+            continue;
+        }
+        if (!recursive) continue;
+        platform::FileId id;
+        platform::fileIdOf(disk.c_str(), &id);
+        if (std::find(above.begin(), above.end(), id) != above.end()) {
+            if (!skip(disk, "link cycle: leads back to a folder above it", listener, error)) return false;
+            continue;
+        }
+        if (!addDirectory(disk.c_str(), entry, error)) return false;
+        above.push_back(id);
+        const bool ok = addFolder(disk, entry, true, options, error, listener, above);
+        above.pop_back();
+        if (!ok) return false;
     }
     return true;
 }
@@ -415,42 +481,40 @@ bool ZipWriter::Impl::finish(std::string* error) {
     put32(tail, zip64 ? kMax32 : uint32_t(cdSize));
     put32(tail, zip64 ? kMax32 : uint32_t(cdOffset));
     put16(tail, 0);
-    if (!put(cd) || !put(tail) || !flush()) return fail(error, path + ": write failed");
+    if (!put(cd) || !put(tail) || !flush()) return writeFailed(error);
     return true;
 }
 
+ZipWriter::Listener::~Listener() = default;
+
 ZipWriter::ZipWriter() = default;
 
-ZipWriter::~ZipWriter() {
-    if (impl_ && impl_->file != platform::kInvalidFile) {
-        // Never finished: an incomplete archive is removed.
-        platform::closeFile(impl_->file);
-        platform::deleteFile(impl_->path.c_str());
-    }
-}
+// Never finished: the output's destructor removes the temporary.
+ZipWriter::~ZipWriter() = default;
 
 bool ZipWriter::create(const char* path, std::string* error) {
-    if (impl_ && impl_->file != platform::kInvalidFile) {
+    if (impl_ && impl_->output.active()) {
         if (error) *error = "an archive is already being written";
         return false;
     }
     impl_.reset(new Impl());
     impl_->path = path ? path : "";
-    impl_->file = path ? platform::openFile(path, platform::OpenMode::CreateAlways) : platform::kInvalidFile;
-    if (impl_->file == platform::kInvalidFile) {
-        if (error) *error = impl_->path + ": cannot create the archive";
+    std::string why;
+    if (!impl_->output.begin(path, &why)) {
+        if (error) *error = why;
         return false;
     }
+    impl_->file = impl_->output.file();
     return true;
 }
 
 bool ZipWriter::addFile(const char* diskPath, const std::string& entryName, const Options& options,
-                        std::string* error) {
+                        std::string* error, Listener* listener) {
     if (!impl_) {
         if (error) *error = "no archive is being written";
         return false;
     }
-    return impl_->addFile(diskPath, entryName, options, error);
+    return impl_->addFile(diskPath, entryName, options, error, listener);
 }
 
 bool ZipWriter::addDirectoryEntry(const char* diskPath, const std::string& entryName, std::string* error) {
@@ -462,7 +526,7 @@ bool ZipWriter::addDirectoryEntry(const char* diskPath, const std::string& entry
 }
 
 bool ZipWriter::addFolder(const char* diskFolder, const std::string& prefix, bool recursive, const Options& options,
-                          std::string* error) {
+                          std::string* error, Listener* listener) {
     if (!impl_) {
         if (error) *error = "no archive is being written";
         return false;
@@ -471,17 +535,26 @@ bool ZipWriter::addFolder(const char* diskFolder, const std::string& prefix, boo
     if (!diskFolder) return impl_->fail(error, "no folder given");
     std::string p = prefix;
     while (!p.empty() && p.back() == '/') p.pop_back();
-    return impl_->addFolder(diskFolder, p, recursive, options, error, 0);
+    std::vector<platform::FileId> above(1);
+    platform::fileIdOf(diskFolder, &above[0]);
+    return impl_->addFolder(diskFolder, p, recursive, options, error, listener, above);
 }
+
+bool ZipWriter::isOutput(const platform::FileId& id) const { return impl_ && impl_->output.isOutput(id); }
 
 bool ZipWriter::close(std::string* error) {
     if (!impl_ || impl_->file == platform::kInvalidFile) {
         if (error) *error = "no archive is being written";
         return false;
     }
-    bool ok = impl_->finish(error);
-    platform::closeFile(impl_->file);
+    bool ok = impl_->finish(error) && impl_->output.commit(error);
     impl_->file = platform::kInvalidFile;
-    if (!ok) platform::deleteFile(impl_->path.c_str());
+    if (!ok) impl_->output.abandon();
     return ok;
+}
+
+void ZipWriter::abandon() {
+    if (!impl_) return;
+    impl_->output.abandon();
+    impl_->file = platform::kInvalidFile;
 }
