@@ -1,5 +1,6 @@
 #include "cli/sfx_command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -12,12 +13,15 @@
 #include "cli/archive_cli.h"
 #include "cli/stub_carrier.h"
 #include "exeimage/exe_image.h"
+#include "sfxbuilder/icon_file.h"
 #include "sfxbuilder/extract_stub.h"
 #include "sfxbuilder/tollan_impl.h"
 #include "sfxstub/stub_core.h"
 #include "support/logger.h"
 #include "support/platform.h"
+#include "support/replacing_output.h"
 #include "support/string_buffer.h"
+#include "zip/zip_archive.h"
 
 const char kSfxUsage[] =
     "usage: orvanta sfx build ZIP OUT.exe [--title T] [--caption C] [--unzip-dir D]\n"
@@ -122,7 +126,84 @@ std::string errorTextOf(Logger& log) {
     return s;
 }
 
+// The first error message of the context just left: the line after the
+// context's own (the data lines after it name the file again). Empty when
+// nothing was logged.
+std::string firstError(Logger& log) {
+    std::string text = errorTextOf(log);
+    size_t start = text.find('\n');
+    if (start == std::string::npos) return "";
+    size_t end = text.find('\n', start + 1);
+    return text.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+}
+
 // ---- sfx build ---------------------------------------------------------------
+
+// Logs a failure of the build as the builder logs its own: the message,
+// the file, and the reason.
+bool logFailure(LogBase& log, const char* message, const std::string& file, const std::string& reason) {
+    log.logError(message);
+    log.logData("filename", file.c_str());
+    if (!reason.empty()) log.logData("reason", reason.c_str());
+    return false;
+}
+
+// A message about path without the path in front, which the log names
+// anyway.
+std::string reasonOnly(const std::string& message, const std::string& path) {
+    return message.compare(0, path.size() + 2, path + ": ") == 0 ? message.substr(path.size() + 2) : message;
+}
+
+// What the builder does not check itself: the archive must be a zip
+// archive, and the output neither the archive nor the icon, under any
+// name (a link, a hard link). Writing over either would destroy it.
+bool buildInputsUsable(const std::string& zipPath, const std::string& iconPath, const std::string& outPath,
+                       LogBase& log) {
+    ZipReader reader;
+    std::string why;
+    if (!reader.openFile(zipPath.c_str(), &why)) return logFailure(log, "The Zip file cannot be read", zipPath, why);
+    const struct {
+        const std::string& path;
+        const char* message;
+    } inputs[] = {{zipPath, "Output file is the Zip file"}, {iconPath, "Output file is the icon file"}};
+    platform::FileId out, in;
+    if (!platform::fileIdOf(outPath.c_str(), &out)) return true;
+    for (const auto& input : inputs) {
+        if (!input.path.empty() && platform::fileIdOf(input.path.c_str(), &in) && in == out)
+            return logFailure(log, input.message, outPath, "");
+    }
+    return true;
+}
+
+// The builder leaves a missing or broken icon out without a word (the
+// self-extractor keeps the stub's icon); the tool says so and goes on.
+void warnAboutIcon(const std::string& iconPath) {
+    Logger log;
+    log.enterContext("icon", true);
+    IconFile icon;
+    bool usable = icon.loadFromFile(iconPath.c_str(), &log) && icon.checkBounds(&log);
+    log.leaveContext();
+    if (usable) return;
+    std::string why = firstError(log);
+    std::fprintf(stderr, "orvanta sfx: warning: the icon %s cannot be used (%s); the stub's own icon stays\n",
+                 cli::printable(iconPath).c_str(), cli::printable(why).c_str());
+}
+
+// Why an unfinished output could not be written when the build's log does
+// not say: another write at its end fails the same way when the disk is
+// full. Empty when that write succeeds.
+std::string outputWriteProblem(const std::string& temporary) {
+    platform::FileHandle h = platform::openFile(temporary.c_str(), platform::OpenMode::WriteExisting);
+    if (h == platform::kInvalidFile) return "";
+    std::vector<uint8_t> block(64 * 1024);
+    uint64_t size = 0;
+    uint32_t written = 0;
+    bool ok = platform::fileSize(h, &size) && platform::seekFile(h, size) &&
+              platform::writeFile(h, block.data(), uint32_t(block.size()), &written) && written == block.size();
+    uint32_t code = platform::lastError();
+    platform::closeFile(h);
+    return ok ? "" : platform::errorMessage(code);
+}
 
 int runBuild(int argc, char** argv) {
     static const std::vector<OptionRule> rules = {
@@ -175,8 +256,8 @@ int runBuild(int argc, char** argv) {
     if (inPlace && !haveProgram) return usage("--run-in-place needs --run");
     if (haveKeyBits && !havePassword) return usage("--key-bits needs --password");
 
+    const std::string& outPath = rest[1];
     request.zipPath = rest[0].c_str();
-    request.outPath = rest[1].c_str();
     request.program = haveProgram ? program.c_str() : nullptr;
     request.runFromTemp = !inPlace;
     request.password = havePassword ? password.c_str() : nullptr;
@@ -189,24 +270,48 @@ int runBuild(int argc, char** argv) {
         method = haveProgram ? "CreateExe2" : "CreateExe";
     }
 
+    if (!worker.iconFile.isEmpty()) warnAboutIcon(worker.iconFile.str());
+
     // The sequence of the builder's COM methods: one log context named after
     // the method, the stub copied out of its carrier, the build, the context
-    // closed; the log is saved whether or not the build worked.
+    // closed; the log is saved whether or not the build worked. The
+    // executable is written under a temporary name beside OUT.exe and put
+    // in its place only when complete.
     Logger log;
     log.enterContext(method, true);
-    StringBuffer stubCopy;
-    bool built = extractCarriedStub(x64 ? kStub64ResourceId : kStubResourceId, stubCopy, &log) &&
-                 buildFromStubCopy(stubCopy.str(), worker, request, &log);
+    ReplacingOutput output;
+    std::string refusal;
+    bool built = buildInputsUsable(rest[0], worker.iconFile.isEmpty() ? "" : worker.iconFile.str(), outPath, log);
+    if (built && !output.begin(outPath.c_str(), &refusal))
+        built = logFailure(log, "Failed to create file", outPath, reasonOnly(refusal, outPath));
+    if (built) {
+        output.closeFile();
+        request.outPath = output.path().c_str();
+        StringBuffer stubCopy;
+        built = extractCarriedStub(x64 ? kStub64ResourceId : kStubResourceId, stubCopy, &log) &&
+                buildFromStubCopy(stubCopy.str(), worker, request, &log);
+        if (!built) {
+            std::string diskProblem = outputWriteProblem(output.path());
+            if (!diskProblem.empty())
+                logFailure(log, "The output's disk takes no more data", outPath, diskProblem);
+        } else if (!output.commit(&refusal)) {
+            built = logFailure(log, "Failed to replace file", outPath, reasonOnly(refusal, outPath));
+        }
+    }
     log.leaveContext();
 
     int status = 0;
     if (!built) {
         std::string why = errorTextOf(log);
         // The log's error text: the context, then one line per message and
-        // data item.
+        // data item (names and values in it come from the command line and
+        // the files).
         std::string indented;
-        for (char c : why) indented += c == '\n' ? std::string("\n  ") : std::string(1, c);
-        std::fprintf(stderr, "orvanta sfx: building %s failed:\n  %s\n", request.outPath,
+        size_t start = 0;
+        for (size_t end; (end = why.find('\n', start)) != std::string::npos; start = end + 1)
+            indented += cli::printable(why.substr(start, end - start)) + "\n  ";
+        indented += cli::printable(why.substr(start));
+        std::fprintf(stderr, "orvanta sfx: building %s failed:\n  %s\n", cli::printable(outPath).c_str(),
                      why.empty() ? "(the log names no reason)" : indented.c_str());
         status = 1;
     }
@@ -214,7 +319,7 @@ int runBuild(int argc, char** argv) {
         std::fprintf(stderr, "orvanta sfx: could not write the log %s\n", logPath.c_str());
         status = 1;
     }
-    if (built) std::printf("wrote %s\n", request.outPath);
+    if (built) std::printf("wrote %s\n", cli::printable(outPath).c_str());
     return status;
 }
 
@@ -317,10 +422,23 @@ bool programToRun(const StubParameters& p, StubMode mode, const std::string& fol
 // Opens a self-extractor; null after saying why on standard error.
 std::unique_ptr<ExeImage> openSfx(const std::string& path) {
     Logger log;
+    log.enterContext("load", true);
     std::unique_ptr<ExeImage> image(ExeImage::loadFromFile(path.c_str(), &log));
+    log.leaveContext();
     if (!image) {
-        std::string why = errorTextOf(log);
-        std::fprintf(stderr, "orvanta sfx: cannot read %s: %s\n", path.c_str(), why.c_str());
+        // The loader's log says what is wrong with the contents; when the
+        // file cannot be opened at all, the system says why.
+        std::string why;
+        platform::FileHandle h = platform::openFile(path.c_str(), platform::OpenMode::ReadExisting);
+        if (h == platform::kInvalidFile) {
+            why = platform::errorMessage(platform::lastError());
+        } else {
+            platform::closeFile(h);
+            why = firstError(log);
+            if (why.empty()) why = "not a Windows executable";
+        }
+        std::fprintf(stderr, "orvanta sfx: cannot read %s: %s\n", cli::printable(path).c_str(),
+                     cli::printable(why).c_str());
     }
     return image;
 }
@@ -368,13 +486,15 @@ int runInspect(int argc, char** argv) {
         out += std::string("  \"mode\": \"") + modeName(mode) + "\"\n}\n";
         std::fputs(out.c_str(), stdout);
     } else {
-        std::printf("%s: %s\n", rest[0].c_str(), machine);
+        // Names and stored strings are anyone's bytes: escaped, so that
+        // none can move the cursor or hide what follows.
+        std::printf("%s: %s\n", cli::printable(rest[0]).c_str(), machine);
         std::printf("parameter resources (RT_RCDATA, in stored order):\n");
         if (stored.empty()) std::printf("  (none)\n");
         for (const StoredResource& r : stored) {
-            std::printf("  %-16s %10u bytes", r.name.c_str(), r.size);
+            std::printf("  %-16s %10u bytes", cli::printable(r.name).c_str(), r.size);
             if (const StringBuffer* t = textValueOf(p, r.name)) {
-                std::printf("  \"%s\"", textOf(*t).c_str());
+                std::printf("  \"%s\"", cli::printable(textOf(*t)).c_str());
             } else if (r.name == "encrypted") {
                 if (p.encryptedWellFormed) {
                     std::printf("  key length %u bits, password check block", p.keyBits);
@@ -397,12 +517,13 @@ int runInspect(int argc, char** argv) {
                              : p.unzipDir.isEmpty()       ? "<new temporary folder>"
                                                           : textOf(p.unzipDir);
         if (programToRun(p, mode, folder, &path, &params)) {
-            std::printf("runs afterwards: %s%s%s\n", path.c_str(), params.empty() ? "" : " with parameters ",
-                        params.c_str());
+            std::printf("runs afterwards: %s%s%s\n", cli::printable(path).c_str(),
+                        params.empty() ? "" : " with parameters ", cli::printable(params).c_str());
         }
     }
     if (!p.hasZip) {
-        std::fprintf(stderr, "orvanta sfx: %s carries no \"zip\" resource: not a self-extractor\n", rest[0].c_str());
+        std::fprintf(stderr, "orvanta sfx: %s carries no \"zip\" resource: not a self-extractor\n",
+                     cli::printable(rest[0]).c_str());
         return 1;
     }
     return 0;
