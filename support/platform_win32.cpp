@@ -709,6 +709,35 @@ const DWORD kProtection = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE
 
 }  // namespace
 
+// A new file for writing; delete sharing lets the interrupt handler remove
+// it while open.
+HANDLE createNew(const std::wstring& path) {
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Takes the name of a file left by an interrupted run: a new file made
+// beside it is moved over it. A rename replaces the name itself, where
+// opening or deleting it would reach the target of a link that does not
+// show as one (Wine shows the host's links to files as plain files, and
+// deletes a link's target).
+HANDLE replaceLeftover(const std::wstring& full) {
+    std::wstring folder = full.substr(0, full.find_last_of(L'\\') + 1);
+    for (unsigned k = 0; k < 100; k++) {
+        std::wstring beside = longForm(folder + L"~orv" + std::to_wstring(GetCurrentProcessId()) + L"." +
+                                       std::to_wstring(k));
+        HANDLE h = createNew(beside);
+        if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
+        if (h == INVALID_HANDLE_VALUE || MoveFileExW(beside.c_str(), full.c_str(), MOVEFILE_REPLACE_EXISTING)) return h;
+        DWORD err = GetLastError();
+        CloseHandle(h);
+        DeleteFileW(beside.c_str());
+        SetLastError(err);
+        return INVALID_HANDLE_VALUE;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
 struct OutputTree::Impl {
     std::string rootAnsi;  // as the caller gave it, for messages
     std::wstring root;     // full path
@@ -923,31 +952,22 @@ FileHandle OutputTree::createFile(const char* rel, bool reuse) {
     std::vector<std::wstring> parts;
     if (!impl_->parentChecked(rel, &parts)) return kInvalidFile;
     std::wstring full = impl_->path(parts, parts.size());
-    if (reuse) {
-        DWORD a = GetFileAttributesW(full.c_str());
-        if (a != INVALID_FILE_ATTRIBUTES && kindOfAttributes(a) != NodeKind::File) {
+    HANDLE h = createNew(full);
+    if (h == INVALID_HANDLE_VALUE && reuse && GetLastError() == ERROR_FILE_EXISTS) {
+        if (kindOfAttributes(GetFileAttributesW(full.c_str())) == NodeKind::File)
+            h = replaceLeftover(full);
+        else
             SetLastError(errorFileExists());  // a folder, link or device of that name is not ours to take
-            return kInvalidFile;
-        }
     }
-    // Delete sharing lets the interrupt handler remove the file while open.
-    HANDLE h = CreateFileW(full.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, reuse ? OPEN_ALWAYS : CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         if (GetLastError() == ERROR_ALREADY_EXISTS) SetLastError(errorFileExists());
         return kInvalidFile;
     }
-    // What was opened must be a plain file on disk: not a reparse point
-    // swapped in after the check, not a device a reserved name stands for.
-    FileId id;
-    DWORD a = 0;
-    LARGE_INTEGER zero = {};
-    bool plain = GetFileType(h) == FILE_TYPE_DISK && idOfHandle(h, &id, &a) &&
-                 !(a & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
-    if (!plain || (reuse && (!SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(h)))) {
-        DWORD err = plain ? GetLastError() : errorFileExists();
+    // What was opened must be a file on disk, not a device that a reserved
+    // name ("NUL", "COM1") stands for.
+    if (GetFileType(h) != FILE_TYPE_DISK) {
         CloseHandle(h);
-        SetLastError(err);
+        SetLastError(ERROR_INVALID_NAME);
         return kInvalidFile;
     }
     setTemporary(&full);
