@@ -106,17 +106,6 @@ private:
 bool checkInputs(const std::string& archive, const std::vector<std::string>& paths) {
     platform::FileId target, id;
     const bool targetExists = platform::fileIdOf(archive.c_str(), &target);
-    // A file there that is no archive is more likely an input named first
-    // by mistake than an archive to replace (an empty one holds nothing).
-    platform::FileInfo existing;
-    ZipReader reader;
-    std::string why;
-    if (targetExists && platform::fileInfo(archive.c_str(), &existing) && !existing.isDirectory && existing.size > 0 &&
-        !reader.openFile(archive.c_str(), &why)) {
-        std::fprintf(stderr, "orvanta zip: refusing to replace %s: %s\n", printable(archive).c_str(),
-                     printable(why).c_str());
-        return false;
-    }
     for (const std::string& p : paths) {
         platform::FileInfo info;
         if (!platform::fileInfo(p.c_str(), &info)) {
@@ -129,6 +118,17 @@ bool checkInputs(const std::string& archive, const std::vector<std::string>& pat
                          printable(archive).c_str(), printable(p).c_str());
             return false;
         }
+    }
+    // A file there that is no archive is more likely an input named first
+    // by mistake than an archive to replace (an empty one holds nothing).
+    platform::FileInfo existing;
+    ZipReader reader;
+    std::string why;
+    if (targetExists && platform::fileInfo(archive.c_str(), &existing) && !existing.isDirectory && existing.size > 0 &&
+        !reader.openFile(archive.c_str(), &why)) {
+        std::fprintf(stderr, "orvanta zip: refusing to replace %s: %s\n", printable(archive).c_str(),
+                     printable(why).c_str());
+        return false;
     }
     return true;
 }

@@ -60,7 +60,8 @@ TEST(ReplacingOutput, OnlyACommitReplacesTheTarget) {
             ASSERT_TRUE(out.active());
             EXPECT_NE(out.path(), target);
             EXPECT_EQ(out.path().compare(0, dir.path().size(), dir.path()), 0) << "the temporary lies beside the target";
-            EXPECT_TRUE(fileIsThere(out.path()));
+            platform::FileInfo info;
+            EXPECT_TRUE(platform::fileInfo(out.path().c_str(), &info));
             platform::FileId onDisk;
             ASSERT_TRUE(platform::fileIdOf(out.path().c_str(), &onDisk));
             EXPECT_TRUE(out.isOutput(onDisk));
@@ -79,7 +80,9 @@ TEST(ReplacingOutput, OnlyACommitReplacesTheTarget) {
         bool present = false;
         std::string contents = readWholeFile(target, &present);
         EXPECT_EQ(present, c.expected != nullptr);
-        if (c.expected) EXPECT_EQ(contents, c.expected);
+        if (c.expected) {
+            EXPECT_EQ(contents, c.expected);
+        }
         std::vector<std::string> left = namesIn(dir.path());
         EXPECT_EQ(left, c.expected ? std::vector<std::string>{"out.zip"} : std::vector<std::string>{});
     }

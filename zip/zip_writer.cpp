@@ -202,6 +202,10 @@ bool ZipWriter::Impl::addFile(const char* diskPath, const std::string& entryName
     if (!diskPath || !platform::fileInfo(diskPath, &info))
         return fail(error, disk + ": cannot read the file's information");
     if (info.isDirectory) return fail(error, disk + ": is a folder");
+    // The archive itself, by name first: Windows would not even let it be
+    // opened while it is being written.
+    platform::FileId id;
+    if (platform::fileIdOf(diskPath, &id) && output.isOutput(id)) return skip(disk, "", listener, error);
     // Only regular files: a pipe or a device would never end (or block),
     // and their size says nothing about what they give.
     uint64_t size = 0;
@@ -215,7 +219,6 @@ bool ZipWriter::Impl::addFile(const char* diskPath, const std::string& entryName
         platform::FileHandle h;
         ~Closer() { platform::closeFile(h); }
     } closer{in};
-    platform::FileId id;
     if (platform::fileIdOfHandle(in, &id) && output.isOutput(id)) return skip(disk, "", listener, error);
     if (listener) listener->adding(entryName);
 
