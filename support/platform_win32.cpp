@@ -636,6 +636,17 @@ BOOL WINAPI onConsoleEvent(DWORD) {
     return FALSE;  // the default handler ends the process
 }
 
+// From this length on a path takes the "\\?\" form; CreateDirectoryW
+// already stops 12 short of MAX_PATH.
+const size_t kLongFrom = MAX_PATH - 12;
+
+// The "\\?\" form of a long full path; a short one as it is.
+std::wstring longForm(const std::wstring& p) {
+    if (p.size() < kLongFrom || p.compare(0, 4, L"\\\\?\\") == 0) return p;
+    if (p.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + p.substr(2);
+    return L"\\\\?\\" + p;
+}
+
 // A full wide path for a name in the system code page.
 std::wstring fullPathW(const std::wstring& path) {
     DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
@@ -652,7 +663,7 @@ std::wstring fullPathW(const std::wstring& path) {
 void removeTemporaryOnInterrupt() { SetConsoleCtrlHandler(onConsoleEvent, TRUE); }
 
 void noteTemporary(const char* path) {
-    std::wstring full = path ? fullPathW(ansiPathToWide(path)) : std::wstring();
+    std::wstring full = path ? longForm(fullPathW(ansiPathToWide(path))) : std::wstring();
     setTemporary(full.empty() ? nullptr : &full);
 }
 
@@ -667,17 +678,6 @@ namespace {
 // The longest component and path of the wide-character API.
 const size_t kMaxComponent = 255;
 const size_t kMaxLongPath = 32767;
-// From this length on a path takes the "\\?\" form; CreateDirectoryW
-// already stops 12 short of MAX_PATH.
-const size_t kLongFrom = MAX_PATH - 12;
-
-// The "\\?\" form of a long full path; a short one as it is.
-std::wstring longForm(const std::wstring& p) {
-    if (p.size() < kLongFrom || p.compare(0, 4, L"\\\\?\\") == 0) return p;
-    if (p.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + p.substr(2);
-    return L"\\\\?\\" + p;
-}
-
 bool isMissingError(DWORD err) { return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND; }
 
 // Opens a name as itself (a reparse point is not followed) with the given
