@@ -595,7 +595,9 @@ TEST(ZipExtract, ExistingFilesFollowTheRule) {
         EXPECT_EQ(r.refusedExisting, c.refused);
         EXPECT_EQ(r.failures.size(), size_t(c.refused));
         EXPECT_EQ(listTree(target), (std::vector<std::string>{"fresh.txt", "locked.txt", "open.txt"}));
-        if (c.rule == ZipOverwrite::Ask) EXPECT_EQ(answers.asked.size(), c.answers.size());
+        if (c.rule == ZipOverwrite::Ask) {
+            EXPECT_EQ(answers.asked.size(), c.answers.size());
+        }
     }
 }
 
@@ -656,7 +658,10 @@ TEST(ZipExtract, LongNamesAndPaths) {
     ASSERT_TRUE(dir.open(reader, buildStoredZip(entries), &error)) << error;
     std::string target = dir.file("t");
     ZipExtractResult r = extractAll(reader, target.c_str(), nullptr, nullptr);
-    EXPECT_EQ(readWholeFile(target + "/" + entries[0].name), "long name");
+    // (Read back natively only: the test's own ANSI reader stops at MAX_PATH.)
+    if (platform::pathSeparator() == '/') {
+        EXPECT_EQ(readWholeFile(target + "/" + entries[0].name), "long name");
+    }
     ASSERT_EQ(r.failures.size(), 1u);
     EXPECT_NE(r.failures[0].reason.find("too long"), std::string::npos) << r.failures[0].reason;
     EXPECT_EQ(listTree(target), std::vector<std::string>{entries[0].name});
