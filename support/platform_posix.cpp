@@ -851,7 +851,7 @@ void setTemporary(int folder, const char* name) {
     g_temporaryFolder = AT_FDCWD;
     if (!name || std::strlen(name) >= sizeof g_temporaryName) return;
     g_temporaryFolder = folder == AT_FDCWD ? AT_FDCWD : ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
-    if (g_temporaryFolder < 0) {
+    if (g_temporaryFolder < 0 && g_temporaryFolder != AT_FDCWD) {
         g_temporaryFolder = AT_FDCWD;
         return;
     }

@@ -159,6 +159,32 @@ def interrupt(tool, work):
         check(not os.path.exists(os.path.join(target, "zeros.bin")), "%s: a partial file took the name" % sig.name)
 
 
+def interrupted_zip(tool, work):
+    """Ctrl+C while zip writes removes its temporary and keeps the old archive."""
+    src = fresh(os.path.join(work, "zip-src"))
+    with open(os.path.join(src, "zeros.bin"), "wb") as f:
+        f.truncate(256 << 20)
+    out = fresh(os.path.join(work, "zip-out"))
+    archive = os.path.join(out, "a.zip")
+    make_zip(archive, [("old.txt", b"the old archive")])
+    before = open(archive, "rb").read()
+    p = subprocess.Popen([tool, "zip", archive, os.path.join(src, "zeros.bin"), "-l", "9"], stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
+    deadline = time.time() + 60
+    while time.time() < deadline and p.poll() is None and len(os.listdir(out)) < 2:
+        time.sleep(0.005)
+    seen = len(os.listdir(out)) == 2
+    if seen:
+        p.send_signal(signal.SIGINT)
+    p.wait(60)
+    if not seen:
+        print("note: zip ended before its temporary file was seen")
+        return
+    check(p.returncode == -signal.SIGINT, "interrupted zip: exit %s" % p.returncode)
+    check(os.listdir(out) == ["a.zip"], "interrupted zip left %s" % os.listdir(out))
+    check(open(archive, "rb").read() == before, "interrupted zip changed the old archive")
+
+
 def terminal_question(tool, work):
     archive = os.path.join(work, "ask.zip")
     make_zip(archive, [("a.txt", b"new")])
@@ -215,7 +241,7 @@ def main():
     work = fresh(os.path.abspath(a.work))
     tool = os.path.abspath(a.tool)
     for step in (existing_files, archive_being_read, links_in_target, unix_names, control_characters, open_reasons,
-                 terminal_question, full_disk, interrupt):
+                 terminal_question, full_disk, interrupt, interrupted_zip):
         step(tool, work)
     return finish("unzip safety: every case behaved")
 

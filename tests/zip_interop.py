@@ -231,9 +231,11 @@ def theirs_to_ours(tool, work):
 
     for name, archive, password in made:
         pw = ["-p", password] if password else []
-        # The names as python's zipfile reads them: Info-ZIP zip on Unix
-        # stores UTF-8 names without the UTF-8 flag, which the format (and
-        # python, and our reader) reads as code page 437.
+        # The names: Info-ZIP zip on Unix stores UTF-8 names without the
+        # UTF-8 flag; python's zipfile reads them as code page 437, our
+        # reader (as Info-ZIP unzip and 7-Zip on Linux) as the UTF-8 they
+        # are, since the archive says it was made on Unix. The contents are
+        # python's either way.
         their = {}
         with zipfile.ZipFile(archive) as z:
             for info in z.infolist():
@@ -246,6 +248,8 @@ def theirs_to_ours(tool, work):
         check(sorted(their.values()) == sorted(expected.values()), "%s: python reads other contents" % name)
         if not name.startswith("zip"):  # 7-Zip and python flag UTF-8 names
             check(sorted(their) == sorted(expected), "%s: python reads names %s" % (name, sorted(their)))
+        else:
+            their = {rel.encode("cp437").decode("utf-8"): data for rel, data in their.items()}
         rc, out, err = run([tool, "list", archive] + pw)
         check(rc == 0, "%s: orvanta list rc %d %s" % (name, rc, err))
         for rel in their:
