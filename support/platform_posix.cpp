@@ -528,9 +528,11 @@ static bool dosFields(uint16_t date, uint16_t time, int f[6]) {
     return !(f[1] == 2 && f[2] == 29 && !leap);
 }
 
-bool setFileTimesFromDos(const char* path, uint16_t dosDate, uint16_t dosTime) {
+// Seconds since the epoch of an MS-DOS local date and time; false when it
+// names no real moment.
+static bool dosToEpoch(uint16_t dosDate, uint16_t dosTime, time_t* out) {
     int f[6];
-    if (!path || !dosFields(dosDate, dosTime, f)) {
+    if (!dosFields(dosDate, dosTime, f)) {
         errno = EINVAL;
         return false;
     }
@@ -542,11 +544,21 @@ bool setFileTimesFromDos(const char* path, uint16_t dosDate, uint16_t dosTime) {
     t.tm_min = f[4];
     t.tm_sec = f[5];
     t.tm_isdst = -1;  // the rule of that date
-    time_t secs = ::mktime(&t);
-    if (secs == time_t(-1)) {
+    *out = ::mktime(&t);
+    if (*out == time_t(-1)) {
         errno = EINVAL;
         return false;
     }
+    return true;
+}
+
+bool setFileTimesFromDos(const char* path, uint16_t dosDate, uint16_t dosTime) {
+    time_t secs;
+    if (!path) {
+        errno = EINVAL;
+        return false;
+    }
+    if (!dosToEpoch(dosDate, dosTime, &secs)) return false;
     struct timespec times[2];
     times[0].tv_sec = times[1].tv_sec = secs;
     times[0].tv_nsec = times[1].tv_nsec = 0;
@@ -1101,30 +1113,6 @@ bool OutputTree::remove(const char* rel) {
     impl_->done(parent);
     errno = err;
     return ok;
-}
-
-// Seconds since the epoch of an MS-DOS local date and time; false when it
-// names no real moment.
-static bool dosToEpoch(uint16_t dosDate, uint16_t dosTime, time_t* out) {
-    int f[6];
-    if (!dosFields(dosDate, dosTime, f)) {
-        errno = EINVAL;
-        return false;
-    }
-    struct tm t = {};
-    t.tm_year = f[0] - 1900;
-    t.tm_mon = f[1] - 1;
-    t.tm_mday = f[2];
-    t.tm_hour = f[3];
-    t.tm_min = f[4];
-    t.tm_sec = f[5];
-    t.tm_isdst = -1;  // the rule of that date
-    *out = ::mktime(&t);
-    if (*out == time_t(-1)) {
-        errno = EINVAL;
-        return false;
-    }
-    return true;
 }
 
 bool setHandleTimesFromDos(FileHandle h, uint16_t dosDate, uint16_t dosTime) {

@@ -146,10 +146,10 @@ TEST(Platform, ErrorInfoInstallAndTake) {
 TEST(Platform, CreateUniqueTempFile) {
     ScratchDir dir;
     char a[800], b[800];
-    uint32_t na = platform::createUniqueTempFile(dir.path().c_str(), "vkenc", a, sizeof a);
+    uint32_t na = platform::createUniqueTempFile(dir.path().c_str(), "vke-c", a, sizeof a);
     ASSERT_GT(na, 0u);
     dir.track(a);
-    uint32_t nb = platform::createUniqueTempFile(dir.path().c_str(), "vkenc", b, sizeof b);
+    uint32_t nb = platform::createUniqueTempFile(dir.path().c_str(), "vke-c", b, sizeof b);
     ASSERT_GT(nb, 0u);
     dir.track(b);
     EXPECT_NE(std::string(a), std::string(b));
@@ -160,7 +160,8 @@ TEST(Platform, CreateUniqueTempFile) {
         ASSERT_EQ(s.compare(0, folder.size(), folder), 0) << s;
         std::string name = s.substr(s.find_last_of("/\\") + 1);
         EXPECT_EQ(name.substr(0, 3), "vke") << s;
-        EXPECT_EQ(name.find("vken"), std::string::npos) << s;
+        // (No random character is a "-": a fourth prefix character would show.)
+        EXPECT_EQ(name.find("vke-"), std::string::npos) << s;
         // Directly in the folder: only separators between folder and name.
         EXPECT_EQ(s.find_first_not_of("/\\", folder.size()), s.size() - name.size()) << s;
         bool ok = false;

@@ -20,14 +20,7 @@ import subprocess
 import sys
 import zlib
 
-failures = []
-
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
-        print("FAIL:", what)
-    return cond
+from checks import check, failures
 
 
 def dos_time():

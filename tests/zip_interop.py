@@ -20,15 +20,9 @@ import subprocess
 import sys
 import zipfile
 
+from checks import check, failures
+
 PASSWORD = "s3cret pass"
-failures = []
-
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
-        print("FAIL:", what)
-    return cond
 
 
 def run(args, cwd=None):
