@@ -565,16 +565,30 @@ public:
     }
     void showMessage(const char* text, const char* title) override {
         clearProgress();
-        std::fprintf(stderr, "orvanta sfx: %s: %s\n", title, text);
+        // The stub's messages are lines; what they quote (entry names,
+        // folders) is escaped within each line.
+        std::string lines, line;
+        for (const char* c = text;; c++) {
+            if (*c == '\n' || *c == 0) {
+                if (!line.empty() && line.back() == '\r') line.pop_back();  // the stub's texts end lines with CR LF
+                lines += cli::printable(line);
+                if (*c == 0) break;
+                lines += '\n';
+                line.clear();
+            } else {
+                line += *c;
+            }
+        }
+        std::fprintf(stderr, "orvanta sfx: %s: %s\n", cli::printable(title).c_str(), lines.c_str());
     }
     void setStatus(const char*) override {}
     void decryptProgress(uint32_t percent) override { showProgress("decrypting", percent); }
     void unzipProgress(uint32_t percent) override { showProgress("unzipping", percent); }
     bool runProgram(const char* path, const char* params, const char* workDir) override {
         clearProgress();
-        std::printf("the self-extractor would now start %s", path);
-        if (params && *params) std::printf(" with parameters \"%s\"", params);
-        std::printf(" in %s (not started here)\n", workDir);
+        std::printf("the self-extractor would now start %s", cli::printable(path).c_str());
+        if (params && *params) std::printf(" with parameters \"%s\"", cli::printable(params).c_str());
+        std::printf(" in %s (not started here)\n", cli::printable(workDir).c_str());
         return true;
     }
 

@@ -126,6 +126,18 @@ def control_characters(tool, work):
     rc, out, err = run([tool, "list", archive])
     check("\x1b" not in out and "\r" not in out, "list printed raw control characters: %r" % out)
     check("evil\\x1b[2Jname\\r& run.exe" in out, "list does not show the escaped name: %r" % out)
+    # sfx extract: the refused entry's name in the failure report, and the
+    # program it would start.
+    plain = os.path.join(work, "plain.zip")
+    make_zip(plain, [("run.exe", b"x")])
+    for source, seen in ((archive, "evil\\x1b[2Jname\\r& run.exe"), (plain, "\\r& evil.exe")):
+        sfx = os.path.join(work, "controls.exe")
+        rc, _, err = run([tool, "sfx", "build", source, sfx, "--run", "\r& evil.exe"])
+        check(rc == 0, "sfx build with a control character in --run: %s" % err)
+        rc, out, err = run([tool, "sfx", "extract", sfx, "-d", fresh(os.path.join(work, "controls")), "-o"])
+        said = out + err
+        check("\r" not in said and "\x1b" not in said, "sfx extract printed raw control characters: %r" % said)
+        check(seen in said, "sfx extract does not show %s: %r" % (seen, said))
 
 
 def open_reasons(tool, work):
