@@ -3,16 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/zip_command.h"
 #include "support/platform.h"
 
 namespace cli {
-
-int usage(const char* problem) {
-    if (problem) std::fprintf(stderr, "orvanta: %s\n", problem);
-    std::fputs(kZipUsage, stderr);
-    return 2;
-}
 
 bool parseArguments(int argc, char** argv, const char* allowed, Arguments* a, std::string* problem) {
     bool optionsEnded = false;

@@ -11,9 +11,6 @@
 
 namespace cli {
 
-// Prints the problem and the usage of the archive verbs on standard
-// error; returns the exit code of a usage error (2).
-int usage(const char* problem);
 
 // The command line split into option values and the other arguments.
 struct Arguments {

@@ -1,4 +1,5 @@
 #include "cli/pe_command.h"
+#include "cli/usage.h"
 
 #include <cstdio>
 #include <cstring>
@@ -74,18 +75,7 @@ int list(const char* path) {
     return 0;
 }
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: orvanta pe list EXE\n"
-                 "       orvanta pe get EXE NAME           (writes the resource's bytes to standard output)\n"
-                 "       orvanta pe add IN OUT [--text NAME=TEXT] [--bytes NAME=FILE] [--file NAME=FILE]\n"
-                 "                           [--remove NAME] ... [--icon ICO]\n"
-                 "  --text adds TEXT and a zero byte, --bytes a copy of FILE's bytes, --file FILE's\n"
-                 "  content read when OUT is written; all in the order given. --icon replaces the\n"
-                 "  first icon and icon group with the first image of ICO after all the others;\n"
-                 "  an icon file that cannot be used leaves the program's icon (with a warning).\n");
-    return 2;
-}
+int usage() { return usageError("pe", ""); }
 
 bool splitPair(const char* arg, std::string* name, std::string* value) {
     const char* eq = std::strchr(arg, '=');

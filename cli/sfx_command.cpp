@@ -12,6 +12,7 @@
 
 #include "cli/archive_cli.h"
 #include "cli/stub_carrier.h"
+#include "cli/usage.h"
 #include "exeimage/exe_image.h"
 #include "sfxbuilder/icon_file.h"
 #include "sfxbuilder/extract_stub.h"
@@ -23,30 +24,10 @@
 #include "support/string_buffer.h"
 #include "zip/zip_archive.h"
 
-const char kSfxUsage[] =
-    "usage: orvanta sfx build ZIP OUT.exe [--title T] [--caption C] [--unzip-dir D]\n"
-    "           [--run PROGRAM [--run-in-place]] [--params P] [--silent] [--icon ICO]\n"
-    "           [--password PW [--key-bits N]] [--x64] [--log LOG.xml]\n"
-    "           write a self-extracting executable carrying ZIP; --run starts PROGRAM\n"
-    "           from the archive afterwards (unpacked to a temporary folder unless\n"
-    "           --run-in-place); --password encrypts the archive with AES (N: 128,\n"
-    "           192 or 256 after rounding up, default 256); --x64 uses the x86_64\n"
-    "           stub; --log saves the activity log as XML, also after a failure\n"
-    "       orvanta sfx inspect EXE [--json]\n"
-    "           show the settings and the payload a self-extractor carries\n"
-    "       orvanta sfx extract EXE [-d DIR] [-p PASSWORD] [-o|-n]\n"
-    "           unpack a self-extractor here, without running it (default DIR:\n"
-    "           the current folder); the program it would start is only named;\n"
-    "           existing files as for unzip (-o replace, -n keep)\n"
-    "       options take their value as the next argument or after \"=\"\n";
-
 namespace {
 
-int usage(const std::string& problem) {
-    if (!problem.empty()) std::fprintf(stderr, "orvanta sfx: %s\n", problem.c_str());
-    std::fputs(kSfxUsage, stderr);
-    return 2;
-}
+// A usage error of one sfx verb ("build", "inspect", "extract").
+int usage(const char* verb, const std::string& problem) { return usageError(std::string("sfx ") + verb, problem); }
 
 // ---- The command line ------------------------------------------------------
 
@@ -213,8 +194,8 @@ int runBuild(int argc, char** argv) {
     std::vector<ParsedOption> options;
     std::vector<std::string> rest;
     std::string problem;
-    if (!parseCommandLine(argc, argv, rules, &options, &rest, &problem)) return usage(problem);
-    if (rest.size() != 2) return usage("sfx build takes a zip file and an output file");
+    if (!parseCommandLine(argc, argv, rules, &options, &rest, &problem)) return usage("build", problem);
+    if (rest.size() != 2) return usage("build", "sfx build takes a zip file and an output file");
 
     TollanImpl worker;
     BuildRequest request;
@@ -244,7 +225,7 @@ int runBuild(int argc, char** argv) {
             havePassword = true;
         } else if (o.name == "--key-bits") {
             if (!parseInt32(o.value, &request.keyBits))
-                return usage("the key length must be a whole number, not \"" + o.value + "\"");
+                return usage("build", "the key length must be a whole number, not \"" + o.value + "\"");
             haveKeyBits = true;
         } else if (o.name == "--x64") {
             x64 = true;
@@ -253,8 +234,8 @@ int runBuild(int argc, char** argv) {
             haveLog = true;
         }
     }
-    if (inPlace && !haveProgram) return usage("--run-in-place needs --run");
-    if (haveKeyBits && !havePassword) return usage("--key-bits needs --password");
+    if (inPlace && !haveProgram) return usage("build", "--run-in-place needs --run");
+    if (haveKeyBits && !havePassword) return usage("build", "--key-bits needs --password");
 
     const std::string& outPath = rest[1];
     request.zipPath = rest[0].c_str();
@@ -450,8 +431,8 @@ int runInspect(int argc, char** argv) {
     std::vector<ParsedOption> options;
     std::vector<std::string> rest;
     std::string problem;
-    if (!parseCommandLine(argc, argv, rules, &options, &rest, &problem)) return usage(problem);
-    if (rest.size() != 1) return usage("sfx inspect takes one executable");
+    if (!parseCommandLine(argc, argv, rules, &options, &rest, &problem)) return usage("inspect", problem);
+    if (rest.size() != 1) return usage("inspect", "sfx inspect takes one executable");
     bool json = !options.empty();
 
     std::unique_ptr<ExeImage> image = openSfx(rest[0]);
@@ -617,8 +598,8 @@ int runExtract(int argc, char** argv) {
     std::vector<ParsedOption> options;
     std::vector<std::string> rest;
     std::string problem;
-    if (!parseCommandLine(argc, argv, rules, &options, &rest, &problem)) return usage(problem);
-    if (rest.size() != 1) return usage("sfx extract takes one executable");
+    if (!parseCommandLine(argc, argv, rules, &options, &rest, &problem)) return usage("extract", problem);
+    if (rest.size() != 1) return usage("extract", "sfx extract takes one executable");
     std::string folder, password;
     bool havePassword = false, overwrite = false, keepExisting = false;
     for (const ParsedOption& o : options) {
@@ -647,7 +628,7 @@ int runExtract(int argc, char** argv) {
         std::fprintf(stderr, "orvanta sfx: %s carries no \"zip\" resource: not a self-extractor\n", rest[0].c_str());
         return 1;
     }
-    if (overwrite && keepExisting) return usage("-o and -n exclude each other");
+    if (overwrite && keepExisting) return usage("extract", "-o and -n exclude each other");
     ConsoleUi ui(havePassword, password);
     StubSession session(p, ui);
     cli::TerminalQuestion question;
@@ -683,10 +664,10 @@ int runExtract(int argc, char** argv) {
 }  // namespace
 
 int runSfxCommand(int argc, char** argv) {
-    if (argc < 1) return usage("");
+    if (argc < 1) return usageError("sfx", "");
     std::string verb = argv[0];
     if (verb == "build") return runBuild(argc - 1, argv + 1);
     if (verb == "inspect") return runInspect(argc - 1, argv + 1);
     if (verb == "extract") return runExtract(argc - 1, argv + 1);
-    return usage("unknown sfx verb \"" + verb + "\"");
+    return usageError("sfx", "unknown sfx verb \"" + verb + "\"");
 }

@@ -101,7 +101,15 @@ TEST_F(SfxCommandTest, BadCommandLinesAreUsageErrorsAndWriteNothing) {
         std::string joined;
         for (const auto& s : c) joined += s + " ";
         EXPECT_EQ(status, 2) << joined;
-        EXPECT_NE(err.find("usage: orvanta sfx build"), std::string::npos) << joined;
+        // The usage of the verb at hand, not of every verb (all three
+        // when there is no known verb).
+        const std::string verb = c.empty() || c[0] == "frobnicate" ? "" : c[0];
+        EXPECT_NE(err.find("usage: orvanta sfx " + (verb.empty() ? "build" : verb)), std::string::npos) << joined;
+        if (!verb.empty()) {
+            EXPECT_EQ(err.find("usage: orvanta sfx " + std::string(verb == "build" ? "extract" : "build")),
+                      std::string::npos)
+                << joined;
+        }
         EXPECT_FALSE(fileIsThere(out)) << joined;
     }
 }

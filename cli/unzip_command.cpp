@@ -2,6 +2,7 @@
 #include <string>
 
 #include "cli/archive_cli.h"
+#include "cli/usage.h"
 #include "cli/zip_command.h"
 #include "support/platform.h"
 #include "zip/zip_archive.h"
@@ -42,8 +43,8 @@ std::string dosTimeText(uint16_t date, uint16_t time) {
 int runListCommand(int argc, char** argv) {
     Arguments a;
     std::string problem;
-    if (!parseArguments(argc, argv, "p", &a, &problem)) return usage(problem.c_str());
-    if (a.paths.size() != 1) return usage("list takes one archive");
+    if (!parseArguments(argc, argv, "p", &a, &problem)) return usageError("list", problem);
+    if (a.paths.size() != 1) return usageError("list", "list takes one archive");
     const std::string& path = a.paths[0];
     ZipReader reader;
     std::string error;
@@ -100,8 +101,8 @@ public:
 int runUnzipCommand(int argc, char** argv) {
     Arguments a;
     std::string problem;
-    if (!parseArguments(argc, argv, "dpon", &a, &problem)) return usage(problem.c_str());
-    if (a.paths.size() != 1) return usage("unzip takes one archive");
+    if (!parseArguments(argc, argv, "dpon", &a, &problem)) return usageError("unzip", problem);
+    if (a.paths.size() != 1) return usageError("unzip", "unzip takes one archive");
     const std::string& path = a.paths[0];
     ZipReader reader;
     if (!openArchive(reader, path, "orvanta unzip")) return 1;

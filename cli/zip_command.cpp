@@ -5,21 +5,9 @@
 #include <vector>
 
 #include "cli/archive_cli.h"
+#include "cli/usage.h"
 #include "support/platform.h"
 #include "zip/zip_archive.h"
-
-const char kZipUsage[] =
-    "usage: orvanta zip OUT.zip PATH... [-r] [-l LEVEL] [-p PASSWORD] [--aes|--zipcrypto]\n"
-    "           pack files (and with -r folders with their contents) into a new archive;\n"
-    "           LEVEL 0 (store) to 9, default 6; -p encrypts every file, with AES-256\n"
-    "           unless --zipcrypto asks for the traditional (weak) cipher\n"
-    "       orvanta list ZIP [-p PASSWORD]\n"
-    "           list the entries; with -p also check every entry's contents\n"
-    "       orvanta unzip ZIP [-d DIR] [-p PASSWORD] [-o|-n]\n"
-    "           extract every entry into DIR (default: the current folder); an\n"
-    "           existing file is replaced with -o, kept with -n, asked about on a\n"
-    "           terminal and otherwise not replaced (the entry fails)\n"
-    "       options may stand before or after the paths; \"--\" ends the options\n";
 
 namespace {
 
@@ -138,8 +126,8 @@ bool checkInputs(const std::string& archive, const std::vector<std::string>& pat
 int runZipCommand(int argc, char** argv) {
     Arguments a;
     std::string problem;
-    if (!parseArguments(argc, argv, "rlpe", &a, &problem)) return usage(problem.c_str());
-    if (a.paths.size() < 2) return usage("zip needs the archive and at least one path");
+    if (!parseArguments(argc, argv, "rlpe", &a, &problem)) return usageError("zip", problem);
+    if (a.paths.size() < 2) return usageError("zip", "zip needs the archive and at least one path");
     std::string archive = a.paths[0];
     std::vector<std::string> paths(a.paths.begin() + 1, a.paths.end());
     if (!checkInputs(archive, paths)) return 1;

@@ -8,5 +8,3 @@ int runZipCommand(int argc, char** argv);
 int runListCommand(int argc, char** argv);
 int runUnzipCommand(int argc, char** argv);
 
-// The usage lines of the three verbs.
-extern const char kZipUsage[];
