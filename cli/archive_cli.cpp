@@ -9,6 +9,7 @@ namespace cli {
 
 bool parseArguments(int argc, char** argv, const char* allowed, Arguments* a, std::string* problem) {
     bool optionsEnded = false;
+    int sources = 0;  // ways the password was given
     for (int i = 0; i < argc; i++) {
         std::string arg = argv[i];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -36,9 +37,15 @@ bool parseArguments(int argc, char** argv, const char* allowed, Arguments* a, st
                 return false;
             }
             a->level = v[0] - '0';
-        } else if (arg == "-p" && takes('p')) {
+        } else if ((arg == "-p" || arg == "--password") && takes('p')) {
             if (!value(&a->password)) return false;  // "" is a password too
-            a->havePassword = true;
+            sources++;
+        } else if (arg == "--password-file" && takes('p')) {
+            if (!value(&a->passwordFile)) return false;
+            sources++;
+        } else if ((arg == "-e" || arg == "--encrypt") && takes('E')) {
+            a->encrypt = true;
+            sources++;
         } else if (arg == "-d" && takes('d')) {
             if (!value(&a->folder)) return false;
             a->haveFolder = true;
@@ -46,9 +53,9 @@ bool parseArguments(int argc, char** argv, const char* allowed, Arguments* a, st
             a->overwrite = true;
         } else if (arg == "-n" && takes('n')) {
             a->keepExisting = true;
-        } else if (arg == "--aes" && takes('e')) {
+        } else if (arg == "--aes" && takes('c')) {
             a->aes = true;
-        } else if (arg == "--zipcrypto" && takes('e')) {
+        } else if (arg == "--zipcrypto" && takes('c')) {
             a->zipCrypto = true;
         } else {
             *problem = "unknown option " + arg;
@@ -63,11 +70,84 @@ bool parseArguments(int argc, char** argv, const char* allowed, Arguments* a, st
         *problem = "--aes and --zipcrypto exclude each other";
         return false;
     }
+    if (sources > 1) {
+        *problem = "give the password one way only (-p, --password-file or -e)";
+        return false;
+    }
+    a->havePassword = sources == 1;
     if ((a->aes || a->zipCrypto) && !a->havePassword) {
-        *problem = "--aes and --zipcrypto need a password (-p)";
+        *problem = "--aes and --zipcrypto need a password (-e, -p or --password-file)";
         return false;
     }
     return true;
+}
+
+bool obtainPassword(Arguments* a, bool confirm, const char* verb) {
+    std::string problem;
+    bool ok = true;
+    if (!a->passwordFile.empty()) ok = readPasswordFile(a->passwordFile, &a->password, &problem);
+    else if (a->encrypt) ok = askPassword("Password: ", confirm, &a->password, &problem);
+    if (!ok) std::fprintf(stderr, "%s: %s\n", verb, problem.c_str());
+    return ok;
+}
+
+bool askPassword(const std::string& prompt, bool confirm, std::string* password, std::string* problem) {
+    if (!platform::isTerminal(stdin)) {
+        *problem = "no terminal to ask for the password on (use --password-file FILE)";
+        return false;
+    }
+    std::string first;
+    for (int round = 0; round < (confirm ? 2 : 1); round++) {
+        bool echoOff = platform::setInputEcho(false);  // before the prompt: an answer may follow at once
+        std::fputs(round ? "Again: " : prompt.c_str(), stderr);
+        std::fflush(stderr);
+        char line[1024];
+        bool got = std::fgets(line, sizeof line, stdin) != nullptr;
+        if (echoOff) platform::setInputEcho(true);
+        std::fputs("\n", stderr);
+        if (!got) {
+            *problem = "no password entered";
+            return false;
+        }
+        std::string typed = line;
+        while (!typed.empty() && (typed.back() == '\n' || typed.back() == '\r')) typed.pop_back();
+        if (round == 0) first = typed;
+        else if (typed != first) {
+            *problem = "the passwords differ";
+            return false;
+        }
+    }
+    *password = first;
+    return true;
+}
+
+bool readPasswordFile(const std::string& path, std::string* password, std::string* problem) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        *problem = "cannot read the password file " + printable(path) + ": " +
+                   platform::errorMessage(platform::lastError());
+        return false;
+    }
+    std::string line;
+    int c;
+    while ((c = std::fgetc(f)) != EOF && c != '\n') line += char(c);
+    std::fclose(f);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    *password = line;
+    return true;
+}
+
+void askForEntryPassword(const ZipReader& reader, const std::string& path, Arguments* a) {
+    if (a->havePassword || !platform::isTerminal(stdin) || !platform::isTerminal(stderr)) return;
+    for (size_t i = 0; i < reader.entryCount(); i++) {
+        if (reader.entry(i).encryption == ZipEntry::None) continue;
+        std::string problem;
+        if (askPassword(printable(forDisplay(path)) + " is encrypted; password: ", false, &a->password, &problem))
+            a->havePassword = true;
+        else
+            std::fprintf(stderr, "orvanta: %s\n", problem.c_str());
+        return;
+    }
 }
 
 std::string toUtf8(const std::string& local) {

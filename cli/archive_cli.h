@@ -17,17 +17,35 @@ struct Arguments {
     std::vector<std::string> paths;
     bool recursive = false;
     int level = 6;
-    bool havePassword = false;
+    bool havePassword = false;     // from -p/--password, --password-file or -e
     std::string password;
+    std::string passwordFile;      // --password-file, read by obtainPassword
+    bool encrypt = false;          // -e: asked by obtainPassword
     bool aes = false, zipCrypto = false;
     bool haveFolder = false;
     std::string folder;
     bool overwrite = false, keepExisting = false;  // -o, -n
 };
 
-// allowed: the option letters this verb takes ('r', 'l', 'p', 'd', 'o',
-// 'n', 'e' for --aes/--zipcrypto). False with *problem set on a bad command line.
+// allowed: the option letters this verb takes ('r', 'l', 'd', 'o', 'n';
+// 'p' for -p/--password and --password-file, 'E' for -e/--encrypt, 'c'
+// for --aes/--zipcrypto). False with *problem set on a bad command line.
 bool parseArguments(int argc, char** argv, const char* allowed, Arguments* a, std::string* problem);
+// The password the options name: a password file's first line, or typed
+// at the terminal for -e (twice with confirm). False after saying why on
+// standard error (prefixed with verb).
+bool obtainPassword(Arguments* a, bool confirm, const char* verb);
+
+// A password typed at the terminal without echo; with confirm, typed twice
+// and compared. False with *problem set when standard input is no
+// terminal, input ended, or the two differ.
+bool askPassword(const std::string& prompt, bool confirm, std::string* password, std::string* problem);
+// The first line of a file (without its line end). False with *problem.
+bool readPasswordFile(const std::string& path, std::string* password, std::string* problem);
+// When no password was given and an entry of the archive is encrypted:
+// asks for one on a terminal, as unzip tools do (elsewhere nothing
+// happens and the entries fail with their reason).
+void askForEntryPassword(const ZipReader& reader, const std::string& path, Arguments* a);
 
 // Text from the command line or the file system (system code page) as
 // UTF-8, the encoding of entry names.

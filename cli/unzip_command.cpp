@@ -48,7 +48,8 @@ int runListCommand(int argc, char** argv) {
     const std::string& path = a.paths[0];
     ZipReader reader;
     std::string error;
-    if (!openArchive(reader, path, "orvanta list")) return 1;
+    if (!obtainPassword(&a, false, "orvanta list") || !openArchive(reader, path, "orvanta list")) return 1;
+    askForEntryPassword(reader, path, &a);
     std::printf("%12s %12s  %-16s  %-16s  %s\n", "Length", "Size", "Date", "Method", "Name");
     uint64_t totalLength = 0, totalSize = 0;
     int failed = 0;
@@ -105,7 +106,8 @@ int runUnzipCommand(int argc, char** argv) {
     if (a.paths.size() != 1) return usageError("unzip", "unzip takes one archive");
     const std::string& path = a.paths[0];
     ZipReader reader;
-    if (!openArchive(reader, path, "orvanta unzip")) return 1;
+    if (!obtainPassword(&a, false, "orvanta unzip") || !openArchive(reader, path, "orvanta unzip")) return 1;
+    askForEntryPassword(reader, path, &a);
     TerminalQuestion question;
     ZipExtractOptions options = extractOptions(a.overwrite, a.keepExisting, path, &question);
     ZipExtractResult r;

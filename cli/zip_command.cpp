@@ -60,7 +60,12 @@ public:
             return writer_.addFile(path.c_str(), name, options_, &error_, this);
         }
         if (!name.empty() && !writer_.addDirectoryEntry(path.c_str(), name + "/", &error_)) return false;
-        if (!recursive) return true;
+        if (!recursive) {
+            progress_.clear();
+            std::fprintf(stderr, "orvanta zip: %s/: folder stored without its contents (use -r)\n",
+                         printable(forDisplay(name)).c_str());
+            return true;
+        }
         return writer_.addFolder(path.c_str(), name, true, options_, &error_, this);
     }
 
@@ -126,11 +131,15 @@ bool checkInputs(const std::string& archive, const std::vector<std::string>& pat
 int runZipCommand(int argc, char** argv) {
     Arguments a;
     std::string problem;
-    if (!parseArguments(argc, argv, "rlpe", &a, &problem)) return usageError("zip", problem);
+    if (!parseArguments(argc, argv, "rlpEc", &a, &problem)) return usageError("zip", problem);
     if (a.paths.size() < 2) return usageError("zip", "zip needs the archive and at least one path");
     std::string archive = a.paths[0];
     std::vector<std::string> paths(a.paths.begin() + 1, a.paths.end());
-    if (!checkInputs(archive, paths)) return 1;
+    if (!checkInputs(archive, paths) || !obtainPassword(&a, true, "orvanta zip")) return 1;
+    if (a.havePassword && !a.aes && !a.zipCrypto)
+        std::fputs("orvanta zip: AES-256: opens with 7-Zip and similar; --zipcrypto for Info-ZIP unzip and Windows' "
+                   "built-in zip folders, weak cipher\n",
+                   stderr);
     ZipWriter::Options options;
     options.level = a.level;
     if (a.havePassword) {
@@ -156,6 +165,6 @@ int runZipCommand(int argc, char** argv) {
         std::fprintf(stderr, "orvanta zip: %s\n", printable(error).c_str());
         return 1;
     }
-    std::printf("%s: %d files\n", printable(archive).c_str(), packer.files());
+    std::printf("%s: %d file%s\n", printable(archive).c_str(), packer.files(), packer.files() == 1 ? "" : "s");
     return 0;
 }

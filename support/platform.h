@@ -186,6 +186,9 @@ bool renameReplacing(const char* from, const char* to);
 int utf8ToAnsi(const char* in, int inLen, char* out, int outCap);
 // True when the stream is a terminal (console) rather than a file or pipe.
 bool isTerminal(std::FILE* stream);
+// Turns the echo of typed characters on standard input's terminal off or
+// on (for passwords). False when standard input is no terminal.
+bool setInputEcho(bool on);
 
 // ---- Directory search and double-byte text ---------------------------------
 

@@ -19,6 +19,7 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace platform {
@@ -599,6 +600,14 @@ int utf8ToAnsi(const char* in, int inLen, char* out, int outCap) {
 }
 
 bool isTerminal(std::FILE* stream) { return stream && ::isatty(::fileno(stream)) == 1; }
+
+bool setInputEcho(bool on) {
+    struct termios t;
+    if (::tcgetattr(STDIN_FILENO, &t) != 0) return false;
+    if (on) t.c_lflag |= ECHO;
+    else t.c_lflag &= tcflag_t(~ECHO);
+    return ::tcsetattr(STDIN_FILENO, TCSANOW, &t) == 0;  // typed-ahead input is kept
+}
 
 // ---- Directory search and double-byte text ---------------------------------
 

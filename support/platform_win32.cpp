@@ -463,6 +463,14 @@ int utf8ToAnsi(const char* in, int inLen, char* out, int outCap) {
 
 bool isTerminal(std::FILE* stream) { return stream && _isatty(_fileno(stream)) != 0; }
 
+bool setInputEcho(bool on) {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(in, &mode)) return false;
+    mode = on ? (mode | ENABLE_ECHO_INPUT) : (mode & ~DWORD(ENABLE_ECHO_INPUT));
+    return SetConsoleMode(in, mode) != FALSE;
+}
+
 // ---- Directory search and double-byte text ---------------------------------
 
 bool isDbcsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
