@@ -36,6 +36,9 @@ bool readFile(FileHandle h, void* buf, uint32_t n, uint32_t* got);
 // Writes n bytes; *written receives the count actually written.
 bool writeFile(FileHandle h, const void* buf, uint32_t n, uint32_t* written);
 bool seekFile(FileHandle h, uint64_t pos);
+// Makes the file end at size (cutting or extending it) and moves the
+// position there.
+bool truncateFile(FileHandle h, uint64_t size);
 bool tellFile(FileHandle h, uint64_t* pos);
 bool fileSize(FileHandle h, uint64_t* size);
 void closeFile(FileHandle h);
@@ -152,6 +155,9 @@ struct FileInfo {
     bool isDirectory = false;
     uint32_t attributes = 0;        // MS-DOS attributes (0x01 read-only, 0x10 folder, 0x20 archive, ...)
     uint16_t dosDate = 0, dosTime = 0;  // last write, local time, MS-DOS format
+    // POSIX: the Unix mode, type and permission bits (st_mode & 0177777).
+    // Win32: 0 (the system has none).
+    uint32_t unixMode = 0;
 };
 // Size, kind, attributes and last-write time of a file or folder.
 bool fileInfo(const char* path, FileInfo* info);

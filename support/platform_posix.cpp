@@ -88,6 +88,14 @@ bool seekFile(FileHandle h, uint64_t pos) {
     return ::lseek(int(h), off_t(pos), SEEK_SET) >= 0;
 }
 
+bool truncateFile(FileHandle h, uint64_t size) {
+    if (size > uint64_t(INT64_MAX)) {
+        errno = EINVAL;
+        return false;
+    }
+    return ::ftruncate(int(h), off_t(size)) == 0 && ::lseek(int(h), off_t(size), SEEK_SET) >= 0;
+}
+
 bool tellFile(FileHandle h, uint64_t* pos) {
     off_t r = ::lseek(int(h), 0, SEEK_CUR);
     if (r < 0) return false;
@@ -448,6 +456,7 @@ bool fileInfo(const char* path, FileInfo* info) {
     info->isDirectory = S_ISDIR(st.st_mode);
     info->size = info->isDirectory ? 0 : uint64_t(st.st_size);
     info->attributes = info->isDirectory ? 0x10 : 0x20;
+    info->unixMode = uint32_t(st.st_mode) & 0177777;
     if (!(st.st_mode & S_IWUSR)) info->attributes |= 0x01;
     struct tm t;
     time_t secs = st.st_mtime;

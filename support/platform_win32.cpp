@@ -54,6 +54,10 @@ bool seekFile(FileHandle h, uint64_t pos) {
     return SetFilePointerEx(H(h), li, nullptr, FILE_BEGIN) != FALSE;
 }
 
+bool truncateFile(FileHandle h, uint64_t size) {
+    return seekFile(h, size) && SetEndOfFile(H(h)) != FALSE;
+}
+
 bool tellFile(FileHandle h, uint64_t* pos) {
     LARGE_INTEGER zero, cur;
     zero.QuadPart = 0;
@@ -278,6 +282,7 @@ bool fileInfo(const char* path, FileInfo* info) {
     info->isDirectory = (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     info->size = info->isDirectory ? 0 : (uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
     info->attributes = d.dwFileAttributes & 0x37;  // read-only, hidden, system, folder, archive
+    info->unixMode = 0;
     FILETIME local;
     WORD date = 0, time = 0;
     if (!FileTimeToLocalFileTime(&d.ftLastWriteTime, &local) || !FileTimeToDosDateTime(&local, &date, &time)) {
