@@ -95,7 +95,7 @@ class ZipWriter {
 public:
     enum Encryption { None, ZipCrypto, Aes256 };
     struct Options {
-        int level = 6;  // 0 stores
+        int level = 6;  // 0 stores; data that deflate does not shrink is stored too
         Encryption encryption = None;
         std::string password;
         bool forceZip64 = false;  // ZIP64 fields even where the sizes do not need them (tests, interop)
@@ -126,10 +126,12 @@ public:
     // a read-only file).
     bool create(const char* path, std::string* error);
     // One regular file from disk under the given entry name (UTF-8, '/'
-    // separators), with its time and attributes. Exactly the size measured
-    // when it was opened is read: a file that shrinks meanwhile fails, one
-    // that grows is cut there. The archive itself (the file being written
-    // or the one it replaces) is never added.
+    // separators), with its time and attributes (and its Unix mode, the
+    // entry then marked as made on Unix, where the system has modes).
+    // Exactly the size measured when it was opened is read: a file that
+    // shrinks meanwhile fails, one that grows is cut there. The archive
+    // itself (the file being written or the one it replaces) is never
+    // added.
     bool addFile(const char* diskPath, const std::string& entryName, const Options& options, std::string* error,
                  Listener* listener = nullptr);
     // A folder entry ("name/").

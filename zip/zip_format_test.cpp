@@ -13,6 +13,9 @@
 #include <set>
 #include <string>
 #include <vector>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "support/byte_reader.h"
 #include "support/platform.h"
@@ -695,21 +698,31 @@ std::string sampleData(size_t n, uint32_t seed) {
 
 }  // namespace
 
+// Entries that deflate does not shrink (empty, tiny, random) are stored
+// instead, whatever the encryption.
 TEST(ZipWriterTest, RoundTripsEveryMethodAndEncryption) {
     const bool deflateOk = inflateLinked();
     ScratchDir dir;
-    const std::vector<std::string> datas = {"", "tiny", sampleData(200000, 7)};
+    std::string noise(1 << 20, '\0');
+    ASSERT_TRUE(platform::randomBytes(&noise[0], noise.size()));
+    const std::vector<std::string> datas = {"", "tiny", sampleData(200000, 7), noise};
+    const std::vector<bool> shrinks = {false, false, true, false};
     for (size_t k = 0; k < datas.size(); k++) dir.write("in" + std::to_string(k), datas[k]);
     struct Case {
         int level;
         ZipWriter::Encryption encryption;
         const char* password;
-    } cases[] = {{0, ZipWriter::None, ""},        {6, ZipWriter::None, ""},
-                 {9, ZipWriter::None, ""},        {0, ZipWriter::ZipCrypto, "p\xC3\xA4ss"},
-                 {6, ZipWriter::ZipCrypto, "p\xC3\xA4ss"}, {0, ZipWriter::Aes256, "p\xC3\xA4ss"},
-                 {6, ZipWriter::Aes256, "p\xC3\xA4ss"},
+        uint64_t overhead;  // encryption header and trailer
+    } cases[] = {{0, ZipWriter::None, "", 0},
+                 {6, ZipWriter::None, "", 0},
+                 {9, ZipWriter::None, "", 0},
+                 {0, ZipWriter::ZipCrypto, "p\xC3\xA4ss", 12},
+                 {6, ZipWriter::ZipCrypto, "p\xC3\xA4ss", 12},
+                 {0, ZipWriter::Aes256, "p\xC3\xA4ss", 28},
+                 {6, ZipWriter::Aes256, "p\xC3\xA4ss", 28},
                  // An empty password is a password.
-                 {6, ZipWriter::ZipCrypto, ""},  {6, ZipWriter::Aes256, ""}};
+                 {6, ZipWriter::ZipCrypto, "", 12},
+                 {6, ZipWriter::Aes256, "", 28}};
     for (const Case& c : cases) {
         if (c.level && !deflateOk) continue;
         SCOPED_TRACE(std::to_string(c.level * 10 + int(c.encryption)) + " password \"" + c.password + "\"");
@@ -733,7 +746,12 @@ TEST(ZipWriterTest, RoundTripsEveryMethodAndEncryption) {
             const ZipEntry& e = r.entry(k);
             EXPECT_EQ(e.name, "f" + std::to_string(k));
             EXPECT_EQ(e.uncompressedSize, datas[k].size());
-            EXPECT_EQ(e.method, c.level ? 8 : 0);
+            EXPECT_EQ(e.method, c.level && shrinks[k] ? 8 : 0);
+            if (!shrinks[k]) {
+                EXPECT_EQ(e.compressedSize, datas[k].size() + c.overhead);
+            } else if (c.level) {
+                EXPECT_LT(e.compressedSize, datas[k].size() * 17 / 20);
+            }
             EXPECT_EQ(e.flags & 1, c.encryption != ZipWriter::None ? 1 : 0);
             if (c.encryption == ZipWriter::Aes256) {
                 EXPECT_EQ(e.encryption, ZipEntry::Aes);
@@ -750,9 +768,6 @@ TEST(ZipWriterTest, RoundTripsEveryMethodAndEncryption) {
                 StringSink none;
                 EXPECT_FALSE(r.extract(k, none, nullptr, &error));
             }
-        }
-        if (c.level == 9) {
-            EXPECT_LT(r.entry(2).compressedSize, datas[2].size() * 17 / 20);
         }
     }
 }
@@ -797,6 +812,66 @@ TEST(ZipWriterTest, NamesTimesAttributesAndZip64) {
             StringSink sink;
             EXPECT_TRUE(r.extract(i, sink, nullptr, &error)) << error;
             EXPECT_EQ(sink.data, i ? "contents" : "");
+        }
+    }
+}
+
+// On Unix the entries say so (host 3) and carry the modes, the MS-DOS
+// attributes still in the low byte; Windows has only the attributes.
+TEST(ZipWriterTest, HostAndModesOfFilesAndFolders) {
+    struct Case {
+        const char* name;
+        bool folder;
+        unsigned mode;  // Unix permissions
+        uint32_t dos;   // MS-DOS attributes, also as the reader derives them
+    } cases[] = {{"plain.txt", false, 0644, 0x20},
+                 {"tool.sh", false, 0755, 0x20},
+                 {"locked.txt", false, 0444, 0x21},
+                 {"dir", true, 0750, 0x10}};
+    ScratchDir dir;
+    std::string path = dir.file("m.zip"), error;
+    ZipWriter w;
+    ASSERT_TRUE(w.create(path.c_str(), &error)) << error;
+    for (const Case& c : cases) {
+        const std::string disk = dir.file(c.name);
+        if (c.folder) {
+            ASSERT_TRUE(platform::createDirectory(disk.c_str()));
+        } else {
+            dir.write(c.name, "some text");
+        }
+#ifndef _WIN32
+        ASSERT_EQ(::chmod(disk.c_str(), c.mode), 0);
+#endif
+        if (c.dos & 0x01) {
+            ASSERT_TRUE(platform::setFileAttributes(disk.c_str(), c.dos));
+        }
+        const bool added = c.folder ? w.addDirectoryEntry(disk.c_str(), c.name, &error)
+                                    : w.addFile(disk.c_str(), c.name, ZipWriter::Options(), &error);
+        ASSERT_TRUE(added) << error;
+    }
+    ASSERT_TRUE(w.close(&error)) << error;
+    dir.track(path);
+    ZipReader r;
+    ASSERT_TRUE(r.openFile(path.c_str(), &error)) << error;
+    ASSERT_EQ(r.entryCount(), std::size(cases));
+    for (size_t i = 0; i < r.entryCount(); i++) {
+        const Case& c = cases[i];
+        const ZipEntry& e = r.entry(i);
+        SCOPED_TRACE(e.name);
+#ifdef _WIN32
+        EXPECT_EQ(e.versionMadeBy >> 8, 0);
+        EXPECT_EQ(e.externalAttributes, c.dos);
+#else
+        EXPECT_EQ(e.versionMadeBy >> 8, 3);
+        EXPECT_EQ(e.externalAttributes, ((c.folder ? 0040000u : 0100000u) | c.mode) << 16 | c.dos);
+#endif
+        EXPECT_EQ(e.dosAttributes(), c.dos);
+        const std::string disk = dir.file(c.name);
+        if (c.folder) {
+            platform::removeDirectory(disk.c_str());
+        } else {
+            platform::setFileAttributes(disk.c_str(), 0x20);  // Windows deletes no read-only file
+            dir.track(disk);
         }
     }
 }

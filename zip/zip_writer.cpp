@@ -1,6 +1,9 @@
 // Writing zip archives: local headers patched after each entry's data is
 // streamed (no data descriptors), optional entry encryption, ZIP64 fields
-// and records where sizes, offsets or the count need them.
+// and records where sizes, offsets or the count need them. Data that
+// deflate does not shrink is written again, stored, over its deflated
+// copy. Entries made from files of a system with Unix modes say so (host
+// 3) and carry the mode beside the MS-DOS attributes.
 #include <algorithm>
 #include <cstring>
 #include <set>
@@ -28,16 +31,31 @@ constexpr uint32_t kMax32 = 0xFFFFFFFFu;
 // front: deflate may grow incompressible data slightly, and the
 // encryption adds a header and a trailer.
 constexpr uint64_t kZip64Threshold = 0xFF000000u;
-// Made by: MS-DOS attributes (host 0), version 6.3.
+// Made by: version 6.3, on MS-DOS/Windows (host 0) or Unix (host 3, the
+// mode in the high half of the external attributes).
 constexpr uint16_t kVersionMadeBy = 63;
+constexpr uint16_t kMadeByUnix = (3 << 8) | kVersionMadeBy;
 
 struct CentralRecord {
     std::string name;
+    uint16_t madeBy = kVersionMadeBy;
     uint16_t needed = 20, flags = 0, method = 0, time = 0, date = 0;
     uint32_t crc = 0, attributes = 0;
     uint64_t comp = 0, uncomp = 0, offset = 0;
     bool forceZip64 = false;
     std::vector<uint8_t> aesField;  // 0x9901, complete with id and length
+
+    // The time and attributes of a file or folder on disk.
+    void describe(const platform::FileInfo& info, bool folder) {
+        time = info.dosTime;
+        date = info.dosDate;
+        attributes = info.attributes | (folder ? 0x10 : 0);
+        if (info.unixMode) {
+            madeBy = kMadeByUnix;
+            const uint32_t type = folder ? 0040000 : info.unixMode & 0170000;
+            attributes |= (type | (info.unixMode & 07777)) << 16;
+        }
+    }
 };
 
 void put16(std::vector<uint8_t>& b, uint16_t v) {
@@ -51,6 +69,51 @@ void put32(std::vector<uint8_t>& b, uint32_t v) {
 void put64(std::vector<uint8_t>& b, uint64_t v) {
     put32(b, uint32_t(v));
     put32(b, uint32_t(v >> 32));
+}
+
+// Method, version needed and AES field of a file entry whose data is
+// stored (0) or deflated (8); the encryption flag is already set.
+void setMethod(CentralRecord& r, uint16_t method, int aesVersion, bool zip64) {
+    r.method = method;
+    r.needed = method == 8 || (r.flags & 0x0001) ? 20 : 10;
+    r.aesField.clear();
+    if (aesVersion) {
+        r.method = 99;
+        r.needed = 51;
+        put16(r.aesField, 0x9901);
+        put16(r.aesField, 7);
+        put16(r.aesField, uint16_t(aesVersion));
+        r.aesField.push_back('A');
+        r.aesField.push_back('E');
+        r.aesField.push_back(3);
+        put16(r.aesField, method);
+    }
+    if (zip64) r.needed = std::max<uint16_t>(r.needed, 45);
+}
+
+// A file being added: read in chunks up to the size measured when it was
+// opened (what a growing file adds later is not read), from the start
+// again when an entry's data has to be written twice.
+struct Input {
+    platform::FileHandle handle;
+    uint64_t size, left;
+    std::vector<uint8_t> chunk = std::vector<uint8_t>(kChunk);
+    bool read(uint32_t* got) {
+        *got = 0;
+        const uint32_t want = uint32_t(std::min<uint64_t>(chunk.size(), left));
+        if (want && !platform::readFile(handle, chunk.data(), want, got)) return false;
+        left -= *got;
+        return true;
+    }
+    bool restart() {
+        left = size;
+        return platform::seekFile(handle, 0);
+    }
+};
+
+std::string changedWhileRead(const std::string& disk) { return disk + ": changed while it was read"; }
+std::string readFailed(const std::string& disk) {
+    return disk + ": cannot read: " + platform::errorMessage(platform::lastError());
 }
 
 bool isAscii(const std::string& s) {
@@ -104,6 +167,20 @@ struct ZipWriter::Impl : DeflateSink {
         return buffer.size() < kChunk || flush();
     }
     bool put(const std::vector<uint8_t>& b) { return put(b.data(), b.size()); }
+    // Drops everything written from offset at on; the file ends there.
+    bool rewind(uint64_t at) {
+        const uint64_t onDisk = pos - buffer.size();
+        if (at >= onDisk) {
+            buffer.resize(size_t(at - onDisk));
+            pos = at;
+            return true;
+        }
+        buffer.clear();
+        pos = at;
+        if (platform::truncateFile(file, at)) return true;
+        noteWriteFailure();
+        return false;
+    }
     // Encrypts (when the entry is encrypted) and writes.
     bool write(const uint8_t* data, size_t length) override {
         if (!zipCrypto && !aes) return put(data, length);
@@ -187,6 +264,15 @@ struct ZipWriter::Impl : DeflateSink {
 
     bool addFile(const char* diskPath, const std::string& entryName, const Options& options, std::string* error,
                  Listener* listener);
+    struct EntryData {
+        uint32_t crc = 0;      // of the bytes read
+        uint64_t payload = 0;  // bytes of (compressed) data, without encryption header and MAC
+    };
+    // Writes an entry's data from the start of input: the encryption header
+    // (ZipCrypto's check byte from r.crc), the data deflated at level or
+    // stored (level 0), the AES authentication code.
+    bool writeData(Input& input, int level, const Options& options, const CentralRecord& r, const std::string& disk,
+                   EntryData* data, std::string* error);
     bool addDirectory(const char* diskPath, const std::string& entryName, std::string* error);
     // above: the folders the walk is inside, this one last.
     bool addFolder(const std::string& folder, const std::string& prefix, bool recursive, const Options& options,
@@ -222,71 +308,60 @@ bool ZipWriter::Impl::addFile(const char* diskPath, const std::string& entryName
     if (platform::fileIdOfHandle(in, &id) && output.isOutput(id)) return skip(disk, "", listener, error);
     if (listener) listener->adding(entryName);
 
-    std::vector<uint8_t> chunk(kChunk);
-    // Exactly the size measured at the opening: what a growing file adds
-    // later is not read.
-    uint64_t left = size;
-    auto readChunk = [&](uint32_t* got) {
-        *got = 0;
-        const uint32_t want = uint32_t(std::min<uint64_t>(chunk.size(), left));
-        if (want && !platform::readFile(in, chunk.data(), want, got)) return false;
-        left -= *got;
-        return true;
-    };
-    const std::string changed = disk + ": changed while it was read";
+    Input input{in, size, size};
     CentralRecord r;
     r.name = entryName;
-    r.time = info.dosTime;
-    r.date = info.dosDate;
-    r.attributes = info.attributes;
+    r.describe(info, false);
     r.offset = pos;
     r.uncomp = size;
     r.forceZip64 = options.forceZip64;
-    const int level = std::max(0, std::min(9, options.level));
-    const uint16_t realMethod = level == 0 ? 0 : 8;
-    r.method = realMethod;
-    r.needed = realMethod == 8 ? 20 : 10;
     if (!isAscii(entryName)) r.flags |= 0x0800;
+    // Nothing to compress in an empty file.
+    const int level = size ? std::max(0, std::min(9, options.level)) : 0;
 
     // The traditional cipher's check byte is the CRC's high byte: a first
     // pass computes the CRC.
-    uint32_t firstPassCrc = 0;
     if (options.encryption == ZipCrypto) {
-        uint64_t total = 0;
         uint32_t got = 0;
-        while (readChunk(&got) && got) {
-            firstPassCrc = crc32Update(firstPassCrc, chunk.data(), got);
-            total += got;
-        }
-        if (total != size || !platform::seekFile(in, 0)) return fail(error, changed);
-        left = size;
+        while (input.read(&got) && got) r.crc = crc32Update(r.crc, input.chunk.data(), got);
+        if (input.left || !input.restart()) return fail(error, changedWhileRead(disk));
         r.flags |= 0x0001;
-        r.needed = 20;
-        r.crc = firstPassCrc;
     }
-    int aesVersion = 0;
-    if (options.encryption == Aes256) {
-        // AE-2 (no CRC stored) for tiny files, whose CRC would give the
-        // contents away; AE-1 otherwise.
-        aesVersion = size < 20 ? 2 : 1;
-        r.flags |= 0x0001;
-        r.method = 99;
-        r.needed = 51;
-        put16(r.aesField, 0x9901);
-        put16(r.aesField, 7);
-        put16(r.aesField, uint16_t(aesVersion));
-        r.aesField.push_back('A');
-        r.aesField.push_back('E');
-        r.aesField.push_back(3);
-        put16(r.aesField, realMethod);
-    }
+    // AE-2 (no CRC stored) for tiny files, whose CRC would give the
+    // contents away; AE-1 otherwise.
+    const int aesVersion = options.encryption != Aes256 ? 0 : size < 20 ? 2 : 1;
+    if (aesVersion) r.flags |= 0x0001;
     const bool zip64 = options.forceZip64 || size >= kZip64Threshold;
-    if (zip64) r.needed = std::max<uint16_t>(r.needed, 45);
+    setMethod(r, level ? 8 : 0, aesVersion, zip64);
 
     if (!checkName(entryName, error)) return false;
     if (!put(localHeader(r, zip64))) return writeFailed(error);
     broken = true;  // until this entry is complete
     const uint64_t dataStart = pos;
+    EntryData data;
+    if (!writeData(input, level, options, r, disk, &data, error)) return false;
+    if (level && data.payload >= size) {
+        // Deflate did not shrink it: stored instead, over the deflated copy
+        // (the encryption starts afresh). The local header keeps its size.
+        const uint32_t firstCrc = data.crc;
+        if (!rewind(dataStart)) return writeFailed(error);
+        if (!input.restart()) return fail(error, readFailed(disk));
+        setMethod(r, 0, aesVersion, zip64);
+        if (!writeData(input, 0, options, r, disk, &data, error)) return false;
+        if (data.crc != firstCrc) return fail(error, changedWhileRead(disk));
+    }
+    r.crc = aesVersion == 2 ? 0 : data.crc;
+    r.comp = pos - dataStart;
+    if (!zip64 && (r.comp >= kMax32 || r.uncomp >= kMax32))
+        return fail(error, entryName + ": entry grew beyond the ZIP64 threshold");
+    if (!patch(r.offset, localHeader(r, zip64))) return writeFailed(error);
+    central.push_back(std::move(r));
+    broken = false;
+    return true;
+}
+
+bool ZipWriter::Impl::writeData(Input& input, int level, const Options& options, const CentralRecord& r,
+                                const std::string& disk, EntryData* data, std::string* error) {
     std::unique_ptr<ZipCryptoCipher> zc;
     std::unique_ptr<WinZipAesCipher> wa;
     if (options.encryption == ZipCrypto) {
@@ -298,16 +373,17 @@ bool ZipWriter::Impl::addFile(const char* diskPath, const std::string& entryName
         header[11] = uint8_t(r.crc >> 24);
         zc.reset(new ZipCryptoCipher(options.password.data(), options.password.size()));
         zc->encrypt(header, sizeof header);
-        put(header, sizeof header);
+        if (!put(header, sizeof header)) return writeFailed(error);
     } else if (options.encryption == Aes256) {
         uint8_t salt[16], verifier[2];
         if (!platform::randomBytes(salt, sizeof salt)) return fail(error, "no random source");
         wa.reset(new WinZipAesCipher());
         if (!wa->init(options.password.data(), options.password.size(), salt, 3, verifier))
-            return fail(error, entryName + ": cannot derive the AES key");
+            return fail(error, r.name + ": cannot derive the AES key");
         put(salt, sizeof salt);
-        put(verifier, sizeof verifier);
+        if (!put(verifier, sizeof verifier)) return writeFailed(error);
     }
+    const uint64_t start = pos;
     zipCrypto = zc.get();
     aes = wa.get();
     struct Reset {
@@ -316,31 +392,24 @@ bool ZipWriter::Impl::addFile(const char* diskPath, const std::string& entryName
     } reset{this};
 
     std::unique_ptr<Deflater> deflater;
-    if (realMethod == 8) deflater.reset(new Deflater(level, *this));
+    if (level) deflater.reset(new Deflater(level, *this));
     uint32_t crc = 0, got = 0;
-    uint64_t total = 0;
     bool readOk = true;
-    while ((readOk = readChunk(&got)) && got) {
-        crc = crc32Update(crc, chunk.data(), got);
-        total += got;
-        bool ok = deflater ? deflater->write(chunk.data(), got) : write(chunk.data(), got);
+    while ((readOk = input.read(&got)) && got) {
+        crc = crc32Update(crc, input.chunk.data(), got);
+        bool ok = deflater ? deflater->write(input.chunk.data(), got) : write(input.chunk.data(), got);
         if (!ok) return writeFailed(error);
     }
-    if (!readOk) return fail(error, disk + ": cannot read: " + platform::errorMessage(platform::lastError()));
+    if (!readOk) return fail(error, readFailed(disk));
     if (deflater && !deflater->finish()) return writeFailed(error);
-    if (total != size || (zc && crc != firstPassCrc)) return fail(error, changed);
+    if (input.left || (zc && crc != r.crc)) return fail(error, changedWhileRead(disk));
+    data->crc = crc;
+    data->payload = pos - start;
     if (wa) {
         uint8_t mac[WinZipAesCipher::kMacSize];
         wa->finishMac(mac);
         if (!put(mac, sizeof mac)) return writeFailed(error);
     }
-    r.crc = aesVersion == 2 ? 0 : crc;
-    r.comp = pos - dataStart;
-    if (!zip64 && (r.comp >= kMax32 || r.uncomp >= kMax32))
-        return fail(error, entryName + ": entry grew beyond the ZIP64 threshold");
-    if (!patch(r.offset, localHeader(r, zip64))) return writeFailed(error);
-    central.push_back(std::move(r));
-    broken = false;
     return true;
 }
 
@@ -351,9 +420,7 @@ bool ZipWriter::Impl::addDirectory(const char* diskPath, const std::string& entr
     if (r.name.empty() || r.name.back() != '/') r.name += '/';
     platform::FileInfo info;
     if (diskPath && platform::fileInfo(diskPath, &info)) {
-        r.time = info.dosTime;
-        r.date = info.dosDate;
-        r.attributes = info.attributes | 0x10;
+        r.describe(info, true);
     } else if (diskPath) {
         return fail(error, std::string(diskPath) + ": cannot read the folder's information");
     } else {
@@ -422,14 +489,16 @@ bool ZipWriter::Impl::finish(std::string* error) {
     const uint64_t cdOffset = pos;
     std::vector<uint8_t> cd;
     bool anyForced = false;
+    uint16_t madeBy = kVersionMadeBy;  // the end record's: Unix when any entry is
     for (const CentralRecord& r : central) {
+        if (r.madeBy == kMadeByUnix) madeBy = kMadeByUnix;
         bool bigU = r.uncomp >= kMax32 || r.forceZip64, bigC = r.comp >= kMax32 || r.forceZip64,
              bigO = r.offset >= kMax32 || r.forceZip64;
         anyForced = anyForced || r.forceZip64;
         uint16_t z64Len = uint16_t(8 * (int(bigU) + int(bigC) + int(bigO)));
         std::vector<uint8_t> b;
         put32(b, kCentralSig);
-        put16(b, kVersionMadeBy);
+        put16(b, r.madeBy);
         put16(b, z64Len ? std::max<uint16_t>(r.needed, 45) : r.needed);
         put16(b, r.flags);
         put16(b, r.method);
@@ -463,7 +532,7 @@ bool ZipWriter::Impl::finish(std::string* error) {
         const uint64_t end64Offset = cdOffset + cdSize;
         put32(tail, kEnd64Sig);
         put64(tail, 44);
-        put16(tail, kVersionMadeBy);
+        put16(tail, madeBy);
         put16(tail, 45);
         put32(tail, 0);
         put32(tail, 0);
