@@ -15,6 +15,7 @@ ZIP64 forced) must list with `orvanta list` and extract byte-exact with
 """
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -295,6 +296,57 @@ def cli_names(tool, work):
     check(rc == 1 and "missing" in err, "names: a missing input: rc %d %s" % (rc, err))
 
 
+def unix_host(tool, work):
+    """Made on Linux, our archives say Unix and carry the modes: Info-ZIP
+    unzip keeps the UTF-8 names and restores the modes, zipinfo names the
+    origin. A random file is stored (deflate would grow it), also when
+    encrypted, and a text deflated."""
+    src = fresh(os.path.join(work, "unix-src"))
+    files = {"\u00dcn\u00efc\u00f6d\u00e9 file.txt": (b"caf\xc3\xa9\n" * 5000, 0o644),
+             "run.sh": (b"#!/bin/sh\necho hi\n", 0o755),
+             "locked.txt": (b"keep me\n", 0o444),
+             "sub/random.bin": (os.urandom(200000), 0o600)}
+    os.makedirs(os.path.join(src, "tree", "sub"))
+    for rel, (data, mode) in files.items():
+        path = os.path.join(src, "tree", rel)
+        with open(path, "wb") as f:
+            f.write(data)
+        os.chmod(path, mode)
+    os.chmod(os.path.join(src, "tree", "sub"), 0o750)
+    modes = {"tree/" + rel: mode for rel, (data, mode) in files.items()}
+    modes["tree/sub"] = 0o750
+    utf8 = dict(os.environ, LC_ALL="C.UTF-8")
+    archives = fresh(os.path.join(work, "unix-archives"))
+    for name, opts, pw in [("plain", [], []), ("zipcrypto", ["-p", PASSWORD, "--zipcrypto"], ["-P", PASSWORD])]:
+        archive = os.path.join(archives, name + ".zip")
+        rc, out, err = run([tool, "zip", archive, "tree", "-r"] + opts, cwd=src)
+        if not check(rc == 0, "unix %s: orvanta zip rc %d %s" % (name, rc, err)):
+            continue
+        with zipfile.ZipFile(archive) as z:
+            for info in z.infolist():
+                check(info.create_system == 3, "unix %s: %s made on host %d" % (name, info.filename, info.create_system))
+            methods = {i.filename: i.compress_type for i in z.infolist()}
+            check(methods["tree/sub/random.bin"] == zipfile.ZIP_STORED, "unix %s: random file not stored" % name)
+            check(methods["tree/" + next(iter(files))] == zipfile.ZIP_DEFLATED, "unix %s: text not deflated" % name)
+        r = subprocess.run(["unzip", "-Z", "-v", archive], stdout=subprocess.PIPE, env=utf8)
+        origins = re.findall(r"file system or operating system of origin:\s+(.*)", r.stdout.decode("utf-8", "replace"))
+        check(origins and set(origins) == {"Unix"}, "unix %s: zipinfo says origin %s" % (name, sorted(set(origins))))
+        out_unzip = fresh(os.path.join(work, "unix-unzip-" + name))
+        r = subprocess.run(["unzip", "-q"] + pw + [archive, "-d", out_unzip], stderr=subprocess.PIPE, env=utf8)
+        check(r.returncode == 0, "unix %s: unzip rc %d %s" % (name, r.returncode, r.stderr[-300:]))
+        same_tree(out_unzip, {"tree/" + rel: data for rel, (data, mode) in files.items()}, "unix %s: unzip" % name)
+        for rel, mode in modes.items():
+            path = os.path.join(out_unzip, rel)
+            got = os.stat(path).st_mode & 0o7777 if os.path.exists(path) else None
+            check(got == mode, "unix %s: unzip gives %s mode %s, not %o" % (name, rel, got and oct(got), mode))
+    # Our own unzip: a read-only file stays read-only.
+    out_ours = fresh(os.path.join(work, "unix-ours"))
+    rc, out, err = run([tool, "unzip", os.path.join(archives, "plain.zip"), "-d", out_ours])
+    check(rc == 0, "unix: orvanta unzip rc %d %s" % (rc, err))
+    locked = os.path.join(out_ours, "tree", "locked.txt")
+    check(os.path.exists(locked) and not os.stat(locked).st_mode & 0o222, "unix: orvanta unzip: locked.txt writable")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--tool", required=True)
@@ -307,6 +359,7 @@ def main():
         ours_to_theirs(a.tool, a.work)
         theirs_to_ours(a.tool, a.work)
         cli_names(a.tool, a.work)
+        unix_host(a.tool, a.work)
     if not a.skip_many:
         zip64_many_entries(a.tool, a.work)
     if failures:
