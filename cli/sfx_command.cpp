@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,8 +13,9 @@
 #include "cli/stub_carrier.h"
 #include "cli/usage.h"
 #include "exeimage/exe_image.h"
-#include "sfxbuilder/icon_file.h"
+#include "sfxbuilder/encrypt_to_temp.h"
 #include "sfxbuilder/extract_stub.h"
+#include "sfxbuilder/icon_file.h"
 #include "sfxbuilder/tollan_impl.h"
 #include "sfxstub/stub_core.h"
 #include "support/logger.h"
@@ -118,6 +118,47 @@ std::string firstError(Logger& log) {
     return text.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
 }
 
+const char* modeName(StubMode mode) {
+    switch (mode) {
+        case StubMode::Silent: return "silent";
+        case StubMode::Automatic: return "automatic";
+        case StubMode::Interactive: return "interactive";
+    }
+    return "interactive";
+}
+
+void warn(const std::string& text) { std::fprintf(stderr, "orvanta sfx: warning: %s\n", text.c_str()); }
+
+// How a verb was given its password: -p/--password PW, --password-file
+// FILE, or -e/--encrypt (typed twice on the terminal). One way only.
+struct PasswordSource {
+    int ways = 0;
+    bool fromFile = false, ask = false;
+    std::string file, password;
+
+    // Takes o when it is one of the password options.
+    bool take(const ParsedOption& o) {
+        if (o.name == "-p" || o.name == "--password") {
+            password = o.value;  // an empty password is a password
+        } else if (o.name == "--password-file") {
+            fromFile = true;
+            file = o.value;
+        } else if (o.name == "-e" || o.name == "--encrypt") {
+            ask = true;
+        } else {
+            return false;
+        }
+        ways++;
+        return true;
+    }
+    // The password from its file or the terminal; false with *problem set.
+    bool obtain(std::string* problem) {
+        if (fromFile) return cli::readPasswordFile(file, &password, problem);
+        if (ask) return cli::askPassword("Password for the self-extractor: ", true, &password, problem);
+        return true;
+    }
+};
+
 // ---- sfx build ---------------------------------------------------------------
 
 // Logs a failure of the build as the builder logs its own: the message,
@@ -135,11 +176,80 @@ std::string reasonOnly(const std::string& message, const std::string& path) {
     return message.compare(0, path.size() + 2, path + ": ") == 0 ? message.substr(path.size() + 2) : message;
 }
 
+// Windows' view of an entry or program name: "\" and "/" alike, ASCII
+// letters in one case, no separator at the end.
+std::string windowsKey(const std::string& name) {
+    std::string key;
+    for (char c : name) key += c == '\\' ? '/' : (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    while (!key.empty() && key.back() == '/') key.pop_back();
+    return key;
+}
+
+// Takes an entry's contents only to learn that they can be had.
+class DiscardingSink : public ZipDataSink {
+public:
+    bool write(const uint8_t*, size_t) override { return true; }
+};
+
+// The self-extractor the settings make, as far as its archive matters.
+struct PayloadPlan {
+    std::string input;                     // what the command line named (the zip or the folder)
+    const std::string* program = nullptr;  // started after the unzip (null: none)
+    const char* password = nullptr;        // asked for when it starts (null: none)
+    StubMode mode = StubMode::Interactive;
+};
+
+// What the self-extractor would fail at with this archive. A program
+// that is not in it: a warning (the user is told when it fails to start).
+// Entries encrypted inside it: the stub opens them only with the password
+// it asks for, and asks only for an encrypted payload. Without one they
+// never unpack: refused when the self-extractor unpacks on its own, a
+// warning when a user unpacks through the dialog. A password given must
+// open them (tried on the smallest).
+bool payloadWorks(ZipReader& reader, const PayloadPlan& plan, LogBase& log) {
+    if (plan.program) {
+        const std::string wanted = windowsKey(cli::toUtf8(*plan.program));
+        bool found = false;
+        for (size_t i = 0; i < reader.entryCount() && !found; i++) found = windowsKey(reader.entry(i).name) == wanted;
+        if (!found)
+            warn("the program \"" + cli::printable(*plan.program) +
+                 "\" to run is not in the archive: the self-extractor will fail to start it");
+    }
+    size_t encrypted = 0, smallest = 0;
+    for (size_t i = 0; i < reader.entryCount(); i++) {
+        const ZipEntry& e = reader.entry(i);
+        if (e.encryption == ZipEntry::None) continue;
+        if (!encrypted++ || e.compressedSize < reader.entry(smallest).compressedSize) smallest = i;
+    }
+    if (!encrypted) return true;
+    if (plan.password) {
+        DiscardingSink sink;
+        std::string why;
+        if (reader.extract(smallest, sink, plan.password, &why)) return true;
+        return logFailure(log, "The password does not open the encrypted entries of the Zip file", plan.input, why);
+    }
+    const std::string what = std::to_string(encrypted) +
+                             (encrypted == 1 ? " encrypted entry (" : " encrypted entries (") +
+                             cli::forDisplay(reader.entry(smallest).name) + (encrypted == 1 ? ")" : ", ...)");
+    const std::string remedy =
+        "give their password with -e, -p or --password-file: the self-extractor then asks for it and opens them "
+        "with it";
+    if (plan.mode != StubMode::Interactive) {
+        return logFailure(log, "The Zip file has encrypted entries", plan.input,
+                          what + " that a self-extractor in " + modeName(plan.mode) +
+                              " mode cannot unpack without a password; " + remedy);
+    }
+    warn(cli::printable(plan.input) + " holds " + cli::printable(what) +
+         " that the self-extractor cannot unpack without a password; " + remedy);
+    return true;
+}
+
 // What the builder does not check itself: the archive must be a zip
-// archive, and the output neither the archive nor the icon, under any
-// name (a link, a hard link). Writing over either would destroy it.
+// archive that the self-extractor can unpack (payloadWorks), and the
+// output neither the archive nor the icon, under any name (a link, a hard
+// link). Writing over either would destroy it.
 bool buildInputsUsable(const std::string& zipPath, const std::string& iconPath, const std::string& outPath,
-                       LogBase& log) {
+                       const PayloadPlan& plan, LogBase& log) {
     ZipReader reader;
     std::string why;
     if (!reader.openFile(zipPath.c_str(), &why)) return logFailure(log, "The Zip file cannot be read", zipPath, why);
@@ -148,13 +258,60 @@ bool buildInputsUsable(const std::string& zipPath, const std::string& iconPath, 
         const char* message;
     } inputs[] = {{zipPath, "Output file is the Zip file"}, {iconPath, "Output file is the icon file"}};
     platform::FileId out, in;
-    if (!platform::fileIdOf(outPath.c_str(), &out)) return true;
-    for (const auto& input : inputs) {
-        if (!input.path.empty() && platform::fileIdOf(input.path.c_str(), &in) && in == out)
-            return logFailure(log, input.message, outPath, "");
+    if (platform::fileIdOf(outPath.c_str(), &out)) {
+        for (const auto& input : inputs) {
+            if (!input.path.empty() && platform::fileIdOf(input.path.c_str(), &in) && in == out)
+                return logFailure(log, input.message, outPath, "");
+        }
     }
-    return true;
+    return payloadWorks(reader, plan, log);
 }
+
+// Is the folder that path is written to `folder` itself, or below it?
+// Climbs by ".." (the folders themselves, not their names) to the root.
+bool writtenInside(const std::string& path, const std::string& folder) {
+    platform::FileId target, at, up;
+    if (!platform::fileIdOf(folder.c_str(), &target)) return false;
+    size_t cut = path.size();
+    while (cut > 0 && !cli::isSeparator(path[cut - 1])) cut--;
+    std::string level = cut == 0 ? "." : path.substr(0, cut);  // keeps its separator: "/", "C:\"
+    for (int depth = 0; depth < 4096 && platform::fileIdOf(level.c_str(), &at); depth++) {
+        if (at == target) return true;
+        level = cli::joinPath(level, "..");
+        if (!platform::fileIdOf(level.c_str(), &up) || up == at) return false;
+    }
+    return false;
+}
+
+// A folder given instead of a zip file: zipped with everything in it (the
+// default level, names relative to the folder) into a new file in the
+// system's temporary folder, which goes when the build is over.
+class FolderArchive : public ZipWriter::Listener {
+public:
+    ~FolderArchive() override {
+        if (!path_.empty()) platform::deleteFile(path_.c_str());
+    }
+    bool make(const std::string& folder, std::string* error) {
+        char temp[4096], path[4096];
+        if (platform::tempDirectory(temp, sizeof temp) == 0 ||
+            platform::createUniqueTempFile(temp, "orv", path, sizeof path) == 0) {
+            *error = "no temporary file for the archive: " + platform::errorMessage(platform::lastError());
+            return false;
+        }
+        path_ = path;
+        ZipWriter writer;
+        return writer.create(path, error) &&
+               writer.addFolder(folder.c_str(), "", true, ZipWriter::Options(), error, this) && writer.close(error);
+    }
+    const std::string& path() const { return path_; }
+    void skipped(const std::string& diskPath, const std::string& reason) override {
+        std::fprintf(stderr, "orvanta sfx: skipped %s: %s\n", cli::printable(diskPath).c_str(),
+                     cli::printable(reason).c_str());
+    }
+
+private:
+    std::string path_;
+};
 
 // The builder leaves a missing or broken icon out without a word (the
 // self-extractor keeps the stub's icon); the tool says so and goes on.
@@ -166,8 +323,8 @@ void warnAboutIcon(const std::string& iconPath) {
     log.leaveContext();
     if (usable) return;
     std::string why = firstError(log);
-    std::fprintf(stderr, "orvanta sfx: warning: the icon %s cannot be used (%s); the stub's own icon stays\n",
-                 cli::printable(iconPath).c_str(), cli::printable(why).c_str());
+    warn("the icon " + cli::printable(iconPath) + " cannot be used (" + cli::printable(why) +
+         "); the stub's own icon stays");
 }
 
 // Why an unfinished output could not be written when the build's log does
@@ -186,24 +343,47 @@ std::string outputWriteProblem(const std::string& temporary) {
     return ok ? "" : platform::errorMessage(code);
 }
 
+// Settings that would never take effect, by the stub's own rules: a usage
+// problem, or empty when the settings make sense. mode is the start-up
+// mode they give.
+std::string pointlessSettings(const TollanImpl& worker, bool haveProgram, bool inPlace, bool haveParams,
+                              StubMode mode) {
+    if (inPlace && mode != StubMode::Interactive) {
+        return std::string(worker.noInterface ? "--silent" : "--unzip-dir") +
+               " unpacks without the unzip dialog, and a --run-in-place program is started only from that "
+               "dialog: it would never start. Leave out --run-in-place: --run PROGRAM with --unzip-dir DIR "
+               "starts it in DIR after the unzip";
+    }
+    if (mode == StubMode::Silent && worker.unzipDir.isEmpty() && !haveProgram) {
+        return "--silent alone unpacks into a new temporary folder that nobody is told about: add --unzip-dir DIR "
+               "(or --run PROGRAM to start a program from there)";
+    }
+    if (haveParams && !haveProgram) return "--params needs --run: they are the parameters of the program it starts";
+    return "";
+}
+
 int runBuild(int argc, char** argv) {
     static const std::vector<OptionRule> rules = {
         {"--title", true},  {"--caption", true},  {"--unzip-dir", true}, {"--run", true},
         {"--run-in-place", false}, {"--params", true}, {"--silent", false}, {"--icon", true},
-        {"--password", true}, {"--key-bits", true}, {"--x64", false}, {"--log", true}};
+        {"--password", true}, {"-p", true}, {"--password-file", true}, {"-e", false}, {"--encrypt", false},
+        {"--key-bits", true}, {"--x64", false}, {"--log", true}};
     std::vector<ParsedOption> options;
     std::vector<std::string> rest;
     std::string problem;
     if (!parseCommandLine(argc, argv, rules, &options, &rest, &problem)) return usage("build", problem);
-    if (rest.size() != 2) return usage("build", "sfx build takes a zip file and an output file");
+    if (rest.size() != 2) return usage("build", "sfx build takes a zip file (or a folder) and an output file");
 
     TollanImpl worker;
     BuildRequest request;
-    bool haveProgram = false, havePassword = false, haveKeyBits = false, inPlace = false, x64 = false;
+    PasswordSource secret;
+    bool haveProgram = false, haveParams = false, haveKeyBits = false, inPlace = false, x64 = false;
     bool haveLog = false;
-    std::string program, password, logPath;
+    std::string program, logPath;
     for (const ParsedOption& o : options) {
-        if (o.name == "--title") {
+        if (secret.take(o)) {
+            continue;
+        } else if (o.name == "--title") {
             worker.appTitle.assign(o.value.c_str());
         } else if (o.name == "--caption") {
             worker.progressCaption.assign(o.value.c_str());
@@ -211,6 +391,7 @@ int runBuild(int argc, char** argv) {
             worker.unzipDir.assign(o.value.c_str());
         } else if (o.name == "--params") {
             worker.autoParams.assign(o.value.c_str());
+            haveParams = true;
         } else if (o.name == "--icon") {
             worker.iconFile.assign(o.value.c_str());
         } else if (o.name == "--silent") {
@@ -220,9 +401,6 @@ int runBuild(int argc, char** argv) {
             haveProgram = true;
         } else if (o.name == "--run-in-place") {
             inPlace = true;
-        } else if (o.name == "--password") {
-            password = o.value;  // an empty password is a password
-            havePassword = true;
         } else if (o.name == "--key-bits") {
             if (!parseInt32(o.value, &request.keyBits))
                 return usage("build", "the key length must be a whole number, not \"" + o.value + "\"");
@@ -235,15 +413,34 @@ int runBuild(int argc, char** argv) {
         }
     }
     if (inPlace && !haveProgram) return usage("build", "--run-in-place needs --run");
-    if (haveKeyBits && !havePassword) return usage("build", "--key-bits needs --password");
+    // The parameters the stub will read, as far as they choose its mode.
+    StubParameters stub;
+    stub.noInterface = worker.noInterface;
+    stub.unzipDir.assign(worker.unzipDir.str());
+    stub.hasAutotemp = haveProgram && !inPlace;
+    const StubMode mode = chooseStubMode(stub);
+    problem = pointlessSettings(worker, haveProgram, inPlace, haveParams, mode);
+    if (!problem.empty()) return usage("build", problem);
+    if (secret.ways > 1) return usage("build", "give the password one way only (-e, -p/--password or --password-file)");
+    if (haveKeyBits && !secret.ways) return usage("build", "--key-bits needs a password (-e, -p or --password-file)");
+    if (!secret.obtain(&problem)) return usage("build", problem);
+    if (haveKeyBits && (request.keyBits < 1 || request.keyBits > 256)) {
+        warn("--key-bits " + std::to_string(request.keyBits) + " is " +
+             (request.keyBits < 1 ? "below 1" : "above 256") + ": the payload is encrypted with " +
+             std::to_string(mapPayloadKeyLength(request.keyBits)) + "-bit keys");
+    }
 
     const std::string& outPath = rest[1];
-    request.zipPath = rest[0].c_str();
+    PayloadPlan plan;
+    plan.input = rest[0];
+    plan.program = haveProgram ? &program : nullptr;
+    plan.password = secret.ways ? secret.password.c_str() : nullptr;
+    plan.mode = mode;
     request.program = haveProgram ? program.c_str() : nullptr;
     request.runFromTemp = !inPlace;
-    request.password = havePassword ? password.c_str() : nullptr;
+    request.password = plan.password;
     const char* method;
-    if (havePassword) {
+    if (plan.password) {
         request.variant = haveProgram ? BuildRequest::EncryptedWithProgram : BuildRequest::Encrypted;
         method = haveProgram ? "CreateExe4" : "CreateExe3";
     } else {
@@ -261,8 +458,21 @@ int runBuild(int argc, char** argv) {
     Logger log;
     log.enterContext(method, true);
     ReplacingOutput output;
-    std::string refusal;
-    bool built = buildInputsUsable(rest[0], worker.iconFile.isEmpty() ? "" : worker.iconFile.str(), outPath, log);
+    FolderArchive folderZip;
+    std::string zipPath = rest[0], refusal;
+    bool built = true;
+    platform::FileInfo input;
+    if (platform::fileInfo(zipPath.c_str(), &input) && input.isDirectory) {
+        // An existing output inside would be packed into its successor.
+        if (writtenInside(outPath, zipPath))
+            built = logFailure(log, "Output file is inside the folder to pack", outPath, "write it elsewhere");
+        else if (!folderZip.make(zipPath, &refusal))
+            built = logFailure(log, "The folder cannot be zipped", zipPath, refusal);
+        zipPath = folderZip.path();
+    }
+    request.zipPath = zipPath.c_str();
+    built = built && buildInputsUsable(zipPath, worker.iconFile.isEmpty() ? "" : worker.iconFile.str(), outPath,
+                                       plan, log);
     if (built && !output.begin(outPath.c_str(), &refusal))
         built = logFailure(log, "Failed to create file", outPath, reasonOnly(refusal, outPath));
     if (built) {
@@ -345,15 +555,6 @@ std::vector<StoredResource> storedParameterResources(ExeImage& image) {
     return out;
 }
 
-const char* modeName(StubMode mode) {
-    switch (mode) {
-        case StubMode::Silent: return "silent";
-        case StubMode::Automatic: return "automatic";
-        case StubMode::Interactive: return "interactive";
-    }
-    return "interactive";
-}
-
 // The text value of a parameter as the stub reads it, or null for names
 // that hold no text.
 const StringBuffer* textValueOf(const StubParameters& p, const std::string& name) {
@@ -368,15 +569,17 @@ const StringBuffer* textValueOf(const StubParameters& p, const std::string& name
 
 std::string textOf(const StringBuffer& s) { return s.str() ? std::string(s.str(), s.length()) : std::string(); }
 
-std::string jsonString(const std::string& s) {
+// A JSON string of stored bytes (bytes above 0x7f read as Latin-1) or,
+// with utf8, of UTF-8 text such as entry names.
+std::string jsonString(const std::string& s, bool utf8 = false) {
     std::string out = "\"";
     for (unsigned char c : s) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += char(c);
-        } else if (c < 0x20 || c >= 0x7f) {
+        } else if (c < 0x20 || c == 0x7f || (c > 0x7f && !utf8)) {
             char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);  // bytes above 0x7f as Latin-1
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
             out += esc;
         } else {
             out += char(c);
@@ -426,6 +629,18 @@ std::unique_ptr<ExeImage> openSfx(const std::string& path) {
 
 // ---- sfx inspect -------------------------------------------------------------
 
+// Opens the payload as it is stored, for its list of entries; false with
+// *why set when it is encrypted or cannot be read.
+bool openPayload(const StubParameters& p, ZipReader& reader, std::string* why) {
+    if (p.encrypted) {
+        *why = "encrypted payload: entries hidden until unpacked";
+        return false;
+    }
+    if (reader.openMemory(p.zipData, p.zipSize, why)) return true;
+    *why = "the payload cannot be read: " + *why;
+    return false;
+}
+
 int runInspect(int argc, char** argv) {
     static const std::vector<OptionRule> rules = {{"--json", false}};
     std::vector<ParsedOption> options;
@@ -442,6 +657,9 @@ int runInspect(int argc, char** argv) {
     readStubParameters(*image, p);
     StubMode mode = chooseStubMode(p);
     const char* machine = image->ntHeaders().isPe32Plus() ? "x86_64 (PE32+)" : "i386 (PE32)";
+    ZipReader payload;
+    std::string unreadable;
+    const bool listed = p.hasZip && openPayload(p, payload, &unreadable);
 
     if (json) {
         std::string out = "{\n  \"file\": " + jsonString(rest[0]) + ",\n";
@@ -464,6 +682,15 @@ int runInspect(int argc, char** argv) {
         out += "  \"payloadSize\": " + std::to_string(p.zipSize) + ",\n";
         out += std::string("  \"encrypted\": ") + (p.encrypted ? "true" : "false") + ",\n";
         out += "  \"keyBits\": " + (p.encrypted ? std::to_string(p.keyBits) : std::string("null")) + ",\n";
+        out += "  \"entries\": ";
+        if (!listed) out += "null,\n";
+        for (size_t i = 0; listed && i < payload.entryCount(); i++) {
+            const ZipEntry& e = payload.entry(i);
+            out += i ? ",\n    {" : "[\n    {";
+            out += "\"name\": " + jsonString(e.name, true) + ", \"size\": " + std::to_string(e.uncompressedSize) +
+                   ", \"encrypted\": " + (e.encryption != ZipEntry::None ? "true" : "false") + "}";
+        }
+        if (listed) out += payload.entryCount() ? "\n  ],\n" : "[],\n";
         out += std::string("  \"mode\": \"") + modeName(mode) + "\"\n}\n";
         std::fputs(out.c_str(), stdout);
     } else {
@@ -492,6 +719,13 @@ int runInspect(int argc, char** argv) {
         std::printf("start-up mode: %s\n", modeName(mode));
         if (p.hasZip) {
             std::printf("payload: %u bytes%s\n", p.zipSize, p.encrypted ? ", encrypted (asks for a password)" : "");
+            std::printf("entries:%s%s\n", listed ? "" : " ", listed ? "" : cli::printable(unreadable).c_str());
+        }
+        for (size_t i = 0; listed && i < payload.entryCount(); i++) {
+            const ZipEntry& e = payload.entry(i);
+            std::printf("  %-30s %12llu bytes%s\n", cli::printable(cli::forDisplay(e.name)).c_str(),
+                        static_cast<unsigned long long>(e.uncompressedSize),
+                        e.encryption != ZipEntry::None ? "  encrypted" : "");
         }
         std::string path, params;
         std::string folder = mode == StubMode::Interactive ? "<chosen folder>"
@@ -527,21 +761,20 @@ public:
             return true;
         }
         if (!platform::isTerminal(stdin)) {
-            std::fputs("orvanta sfx: this self-extractor is encrypted; give its password with -p PASSWORD\n", stderr);
+            std::fputs("orvanta sfx: this self-extractor is encrypted; give its password with -p PASSWORD or "
+                       "--password-file FILE\n",
+                       stderr);
             return false;
         }
         clearProgress();
-        std::fputs("This self-extracting EXE is encrypted. Enter a password to unzip: ", stderr);
-        std::fflush(stderr);
-        char line[512];
-        if (!std::fgets(line, sizeof line, stdin)) {
-            std::fputs("\norvanta sfx: no password entered\n", stderr);
+        std::string typed, problem;
+        if (!cli::askPassword("This self-extracting EXE is encrypted. Enter a password to unzip: ", false, &typed,
+                              &problem)) {
+            std::fprintf(stderr, "orvanta sfx: %s\n", problem.c_str());
             return false;
         }
-        size_t n = std::strlen(line);
-        while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = '\0';
-        if (n > 499) line[499] = '\0';  // the stub's password box takes 499 characters
-        password.assign(line);
+        if (typed.size() > 499) typed.resize(499);  // the stub's password box takes 499 characters
+        password.assign(typed.c_str());
         return true;
     }
     void showMessage(const char* text, const char* title) override {
@@ -572,6 +805,13 @@ public:
         std::printf(" in %s (not started here)\n", cli::printable(workDir).c_str());
         return true;
     }
+    // Removes the progress line, before other lines are written.
+    void clearProgress() {
+        if (!shown_) return;
+        std::fprintf(stderr, "\r%30s\r", "");
+        std::fflush(stderr);
+        shown_ = false;
+    }
 
 private:
     void showProgress(const char* what, uint32_t percent) {
@@ -579,12 +819,6 @@ private:
         std::fprintf(stderr, "\r%s %3u%%", what, percent > 100 ? 100 : percent);
         std::fflush(stderr);
         shown_ = true;
-    }
-    void clearProgress() {
-        if (!shown_) return;
-        std::fprintf(stderr, "\r%30s\r", "");
-        std::fflush(stderr);
-        shown_ = false;
     }
 
     bool havePassword_;
@@ -594,23 +828,24 @@ private:
 };
 
 int runExtract(int argc, char** argv) {
-    static const std::vector<OptionRule> rules = {{"-d", true}, {"-p", true}, {"-o", false}, {"-n", false}};
+    static const std::vector<OptionRule> rules = {{"-d", true},  {"-p", true},  {"--password", true},
+                                                  {"--password-file", true}, {"-o", false}, {"-n", false}};
     std::vector<ParsedOption> options;
     std::vector<std::string> rest;
     std::string problem;
     if (!parseCommandLine(argc, argv, rules, &options, &rest, &problem)) return usage("extract", problem);
     if (rest.size() != 1) return usage("extract", "sfx extract takes one executable");
-    std::string folder, password;
-    bool havePassword = false, overwrite = false, keepExisting = false;
+    std::string folder;
+    PasswordSource secret;
+    bool overwrite = false, keepExisting = false;
     for (const ParsedOption& o : options) {
         if (o.name == "-d") folder = o.value;
         if (o.name == "-o") overwrite = true;
         if (o.name == "-n") keepExisting = true;
-        if (o.name == "-p") {
-            password = o.value;
-            havePassword = true;
-        }
+        secret.take(o);
     }
+    if (secret.ways > 1) return usage("extract", "give the password one way only (-p/--password or --password-file)");
+    if (!secret.obtain(&problem)) return usage("extract", problem);
     if (folder.empty()) {
         char cwd[4096];
         if (platform::currentDirectory(cwd, sizeof cwd) == 0) {
@@ -629,11 +864,12 @@ int runExtract(int argc, char** argv) {
         return 1;
     }
     if (overwrite && keepExisting) return usage("extract", "-o and -n exclude each other");
-    ConsoleUi ui(havePassword, password);
+    ConsoleUi ui(secret.ways > 0, secret.password);
     StubSession session(p, ui);
     cli::TerminalQuestion question;
     session.setExtractOptions(cli::extractOptions(overwrite, keepExisting, rest[0], &question));
     UnzipOutcome outcome = session.openAndUnzip(folder.c_str());
+    ui.clearProgress();
     ZipExtractResult summary;
     summary.warnings = session.warnings();
     summary.refusedExisting = session.refusedExisting();
@@ -662,6 +898,26 @@ int runExtract(int argc, char** argv) {
 }
 
 }  // namespace
+
+bool describeSelfExtractor(const std::string& path, std::string* hint) {
+    // Only a regular file: opening a pipe would wait for a writer.
+    uint64_t size = 0;
+    platform::FileHandle file = platform::openRegularFile(path.c_str(), &size);
+    if (file == platform::kInvalidFile) return false;
+    platform::closeFile(file);
+    std::unique_ptr<ExeImage> image(ExeImage::loadFromFile(path.c_str(), nullptr));
+    if (!image) return false;
+    StubParameters p;
+    readStubParameters(*image, p);
+    if (!p.hasZip) return false;
+    // The path as it would be typed again.
+    std::string name = cli::printable(path);
+    if (name.find(' ') != std::string::npos) name = "\"" + name + "\"";
+    *hint = p.encrypted ? name + " is an encrypted self-extractor: unpack it with orvanta sfx extract " + name
+                        : name + " is a self-extractor: see what it holds with orvanta sfx inspect " + name +
+                              ", unpack it with orvanta sfx extract " + name;
+    return true;
+}
 
 int runSfxCommand(int argc, char** argv) {
     if (argc < 1) return usageError("sfx", "");

@@ -8,7 +8,13 @@
 // standard error), 2 bad usage.
 #pragma once
 
+#include <string>
+
 int runSfxCommand(int argc, char** argv);
 
-// The usage lines of the three sfx verbs.
-extern const char kSfxUsage[];
+// For a file that the zip reader cannot open: true with a one-line hint
+// when it is a self-extractor, whose archive is inside its resources
+// ("X is an encrypted self-extractor: unpack it with orvanta sfx extract
+// X"; for a plain one, sfx inspect and sfx extract). False for anything
+// else (no executable, or one without a "zip" resource).
+bool describeSelfExtractor(const std::string& path, std::string* hint);

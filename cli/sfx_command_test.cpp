@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "exeimage/exe_image.h"
@@ -39,11 +40,14 @@ protected:
         dir.write("one.txt", "the first file\n");
         dir.write("two.bin", std::string("\0\1\2\3 binary \xff", 14));
         zip = dir.file("in.zip");
-        dir.track(zip);
+        writeZip(zip, ZipWriter::Options());
+    }
+    // The two files as a new archive.
+    void writeZip(const std::string& path, const ZipWriter::Options& options) {
+        dir.track(path);
         ZipWriter writer;
-        ZipWriter::Options options;
         std::string error;
-        ASSERT_TRUE(writer.create(zip.c_str(), &error)) << error;
+        ASSERT_TRUE(writer.create(path.c_str(), &error)) << error;
         for (const char* f : {"one.txt", "two.bin"})
             ASSERT_TRUE(writer.addFile(dir.file(f).c_str(), f, options, &error)) << error;
         ASSERT_TRUE(writer.close(&error)) << error;
@@ -128,8 +132,9 @@ struct Variant {
 TEST_F(SfxCommandTest, EveryVariantBuildsInspectsAndExtracts) {
     const std::vector<Variant> variants = {
         {"plain", {}, "zip", nullptr, 0, "interactive"},
-        {"settings", {"--title", "T", "--caption", "C", "--unzip-dir", "D", "--params", "P", "--silent"},
-         "appTitle,progressCaption,unzipDir,autoParams,noInterface,zip", nullptr, 0, "silent"},
+        {"settings",
+         {"--title", "T", "--caption", "C", "--unzip-dir", "D", "--params", "P", "--silent", "--run", "one.txt"},
+         "autotemp,appTitle,progressCaption,unzipDir,autoParams,noInterface,zip", nullptr, 0, "silent"},
         {"program", {"--run", "one.txt"}, "autotemp,zip", nullptr, 0, "automatic"},
         {"in-place", {"--run=one.txt", "--run-in-place"}, "autorun,zip", nullptr, 0, "interactive"},
         {"encrypted", {"--password", "pw"}, "encrypted,zip", "pw", 256, "interactive"},
@@ -159,12 +164,18 @@ TEST_F(SfxCommandTest, EveryVariantBuildsInspectsAndExtracts) {
         std::string json = captured({"inspect", "--json", exe}, &status);
         EXPECT_EQ(status, 0);
         std::string names;
-        for (size_t at = json.find("{\"name\": \""); at != std::string::npos;
-             at = json.find("{\"name\": \"", at + 1)) {
+        const std::string resources = json.substr(0, json.find("\"entries\": "));
+        for (size_t at = resources.find("{\"name\": \""); at != std::string::npos;
+             at = resources.find("{\"name\": \"", at + 1)) {
             size_t start = at + 10;
-            names += (names.empty() ? "" : ",") + json.substr(start, json.find('"', start) - start);
+            names += (names.empty() ? "" : ",") + resources.substr(start, resources.find('"', start) - start);
         }
         EXPECT_EQ(names, v.names);
+        // The entries are listed unless the payload is encrypted.
+        EXPECT_NE(json.find(v.password ? "\"entries\": null"
+                                       : "{\"name\": \"two.bin\", \"size\": 14, \"encrypted\": false}"),
+                  std::string::npos)
+            << json;
         EXPECT_NE(json.find(std::string("\"mode\": \"") + v.mode + "\""), std::string::npos) << json;
         if (v.password) {
             EXPECT_NE(json.find("\"keyBits\": " + std::to_string(v.keyBits) + ",\n"), std::string::npos) << json;
@@ -178,6 +189,152 @@ TEST_F(SfxCommandTest, EveryVariantBuildsInspectsAndExtracts) {
         bool startsProgram = std::string(v.mode) != "interactive" ? std::string(v.names).find("autotemp") != std::string::npos
                                                                    : std::string(v.names).find("autorun") != std::string::npos;
         EXPECT_EQ(said.find("not started here") != std::string::npos, startsProgram) << said;
+    }
+}
+
+// Removes a folder with everything in it.
+void removeTree(const std::string& path) {
+    std::vector<std::pair<std::string, bool>> names;
+    platform::listDirectory(
+        path.c_str(),
+        [](void* list, const char* name, bool isFolder) {
+            static_cast<std::vector<std::pair<std::string, bool>>*>(list)->emplace_back(name, isFolder);
+            return true;
+        },
+        &names);
+    for (const auto& n : names) {
+        const std::string item = path + platform::pathSeparator() + n.first;
+        if (n.second) removeTree(item);
+        else platform::deleteFile(item.c_str());
+    }
+    platform::removeDirectory(path.c_str());
+}
+
+// One command line, its exit status, what it says on standard error, and
+// whether the file it should write is there afterwards.
+struct CliCase {
+    std::vector<std::string> args;
+    int status;
+    const char* said;  // a fragment of standard error; null: nothing said there
+    std::string output;
+    bool written;
+};
+
+TEST_F(SfxCommandTest, SettingsThatCannotWorkAreRefusedOrNamed) {
+    // An archive of the two files encrypted inside it, a password file
+    // (only its first line counts), a folder with a subfolder, and an
+    // encrypted self-extractor.
+    ZipWriter::Options aes;
+    aes.encryption = ZipWriter::Aes256;
+    aes.password = "inner";
+    const std::string inner = dir.file("inner.zip");
+    writeZip(inner, aes);
+    dir.write("pw.txt", "inner\r\nnot this\n");
+    const std::string pwFile = dir.file("pw.txt"), sep(1, platform::pathSeparator());
+    const std::string tree = dir.file("tree");
+    ASSERT_TRUE(platform::createDirectory(tree.c_str()));
+    ASSERT_TRUE(platform::createDirectory((tree + sep + "sub").c_str()));
+    dir.write("tree/sub/Setup.exe", "not really a program");
+    const std::string locked = built("locked.exe");
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(sfx({"build", zip, locked, "-p", "inner"}), 0);
+    testing::internal::GetCapturedStdout();
+    auto exe = [&](const char* name) { return built(name); };
+    auto unpacked = [&](const char* folder, const std::string& file) { return dir.file(folder) + sep + file; };
+
+    const std::vector<CliCase> cases = {
+        // Settings the stub would never act on.
+        {{"build", zip, exe("a.exe"), "--run", "one.txt", "--run-in-place", "--unzip-dir", "D"}, 2,
+         "--run PROGRAM with --unzip-dir DIR starts it", exe("a.exe"), false},
+        {{"build", zip, exe("b.exe"), "--run=one.txt", "--run-in-place", "--silent"}, 2, "--silent unpacks without",
+         exe("b.exe"), false},
+        {{"build", zip, exe("c.exe"), "--silent"}, 2, "add --unzip-dir", exe("c.exe"), false},
+        {{"build", zip, exe("d.exe"), "--params", "/q", "--unzip-dir", "D"}, 2, "--params needs --run", exe("d.exe"),
+         false},
+        // The program to run, looked up as Windows looks up names.
+        {{"build", zip, exe("e.exe"), "--run", "one.exe"}, 0, "\"one.exe\" to run is not in the archive",
+         exe("e.exe"), true},
+        {{"build", zip, exe("f.exe"), "--run", "ONE.TXT", "--silent"}, 0, nullptr, exe("f.exe"), true},
+        {{"build", tree, exe("g.exe"), "--run", "sub\\setup.EXE", "--run-in-place", "--params", "/q"}, 0, nullptr,
+         exe("g.exe"), true},
+        {{"extract", exe("g.exe"), "-d", dir.file("x1")}, 0, nullptr, unpacked("x1", "sub" + sep + "Setup.exe"), true},
+        {{"build", tree, tree + sep + "h.exe"}, 1, "inside the folder", tree + sep + "h.exe", false},
+        // Entries encrypted inside the archive.
+        {{"build", inner, exe("i.exe"), "--silent", "--unzip-dir", "D"}, 1, "2 encrypted entries", exe("i.exe"), false},
+        {{"build", inner, exe("j.exe"), "--run", "one.txt"}, 1, "automatic mode", exe("j.exe"), false},
+        {{"build", inner, exe("k.exe")}, 0, "cannot unpack without a password", exe("k.exe"), true},
+        {{"build", inner, exe("l.exe"), "--password", "inne"}, 1, "wrong password", exe("l.exe"), false},
+        {{"build", inner, exe("m.exe"), "--password-file", pwFile, "--silent", "--unzip-dir", "D"}, 0, nullptr,
+         exe("m.exe"), true},
+        {{"extract", exe("m.exe"), "-d", dir.file("x2"), "--password", "inner"}, 0, nullptr, unpacked("x2", "two.bin"),
+         true},
+        // Key lengths the builder maps.
+        {{"build", zip, exe("n.exe"), "-p", "pw", "--key-bits", "0"}, 0, "128-bit keys", exe("n.exe"), true},
+        {{"build", zip, exe("o.exe"), "--password-file", pwFile, "--key-bits=257"}, 0, "256-bit keys", exe("o.exe"),
+         true},
+        {{"build", zip, exe("p.exe"), "-p", "pw", "--key-bits=1"}, 0, nullptr, exe("p.exe"), true},
+        // The password one way only, and from a file that is there.
+        {{"build", zip, exe("q.exe"), "-p", "pw", "--password-file", pwFile}, 2, "one way only", exe("q.exe"), false},
+        {{"build", zip, exe("r.exe"), "--password=pw", "-p", "pw"}, 2, "one way only", exe("r.exe"), false},
+        {{"build", zip, exe("s.exe"), "--password-file", dir.file("nowhere.txt")}, 2, "nowhere.txt", exe("s.exe"),
+         false},
+        {{"extract", locked, "-d", dir.file("x3"), "--password-file", pwFile}, 0, nullptr, unpacked("x3", "one.txt"),
+         true},
+        {{"extract", locked, "-d", dir.file("x4"), "-p", "inner", "--password-file", pwFile}, 2, "one way only",
+         unpacked("x4", "one.txt"), false},
+    };
+    for (const CliCase& c : cases) {
+        std::string joined;
+        for (const std::string& a : c.args) joined += a + " ";
+        SCOPED_TRACE(joined);
+        std::vector<std::string> copies(c.args);
+        std::vector<char*> argv;
+        for (std::string& a : copies) argv.push_back(&a[0]);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        int status = runSfxCommand(static_cast<int>(argv.size()), argv.data());
+        testing::internal::GetCapturedStdout();
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(status, c.status) << err;
+        if (c.said) EXPECT_NE(err.find(c.said), std::string::npos) << err;
+        else EXPECT_EQ(err, "");
+        EXPECT_EQ(fileIsThere(c.output), c.written);
+    }
+    // What k.exe holds is listed, each entry marked as encrypted.
+    int status;
+    const std::string text = captured({"inspect", exe("k.exe")}, &status);
+    for (const char* f : {"one.txt", "two.bin"}) {
+        size_t at = text.find(std::string("  ") + f);
+        ASSERT_NE(at, std::string::npos) << text;
+        EXPECT_NE(text.substr(at, text.find('\n', at) - at).find("  encrypted"), std::string::npos) << text;
+    }
+    for (const char* folder : {"x2", "x3"}) expectUnpacked(folder);
+    for (const char* folder : {"x1", "tree"}) removeTree(dir.file(folder));
+}
+
+TEST_F(SfxCommandTest, SelfExtractorsAreToldApartForTheListVerb) {
+    const std::string plain = built("plain setup.exe"), locked = built("locked.exe");
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(sfx({"build", zip, plain}), 0);
+    ASSERT_EQ(sfx({"build", zip, locked, "-p", "pw"}), 0);
+    testing::internal::GetCapturedStdout();
+    const struct {
+        std::string path;
+        const char* hint;  // a fragment; null: not a self-extractor
+    } cases[] = {
+        {locked, "locked.exe is an encrypted self-extractor: unpack it with orvanta sfx extract "},
+        {plain, "setup.exe\" is a self-extractor: see what it holds with orvanta sfx inspect \""},
+        {zip, nullptr},
+        {dir.file("one.txt"), nullptr},
+        {dir.file("nowhere.exe"), nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string hint;
+        EXPECT_EQ(describeSelfExtractor(c.path, &hint), c.hint != nullptr) << c.path;
+        if (!c.hint) continue;
+        EXPECT_NE(hint.find(c.hint), std::string::npos) << hint;
+        const std::string typed = c.path == plain ? "\"" + plain + "\"" : c.path;
+        EXPECT_NE(hint.find("orvanta sfx extract " + typed), std::string::npos) << hint;
     }
 }
 

@@ -40,20 +40,33 @@ const VerbUsage kUsages[] = {
      "usage: orvanta sfx build ZIP|FOLDER OUT.exe [--title T] [--caption C] [--unzip-dir D]\n"
      "           [--run PROGRAM [--run-in-place]] [--params P] [--silent] [--icon ICO]\n"
      "           [-e | -p PW | --password-file FILE] [--key-bits N] [--x64] [--log LOG.xml]\n"
-     "  Writes a self-extracting executable carrying ZIP (a FOLDER is zipped first).\n"
-     "  --run starts PROGRAM from the archive after an automatic unzip (into\n"
-     "  --unzip-dir, or a new temporary folder); with --run-in-place, only after the\n"
-     "  user unzipped through the dialog. -e/-p/--password-file encrypt the archive\n"
-     "  with AES (N: 128, 192 or 256 after rounding up, default 256); --x64 uses the\n"
-     "  x86_64 stub; --log saves the activity log as XML, also after a failure.\n"},
+     "  Writes a self-extracting executable carrying ZIP (a FOLDER is zipped first,\n"
+     "  with everything in it). It asks where to unzip in a dialog, unless:\n"
+     "  --unzip-dir D         it unpacks into D, showing only its progress\n"
+     "  --run PROGRAM         it unpacks into D or a new temporary folder and starts\n"
+     "                        PROGRAM from there (with --params P)\n"
+     "  --run-in-place        keeps the dialog, starts PROGRAM in the folder chosen;\n"
+     "                        not with --unzip-dir or --silent, which skip the dialog\n"
+     "  --silent              no window at all; needs --unzip-dir or --run\n"
+     "  -e, --encrypt         encrypt with AES; the password is typed twice\n"
+     "  -p, --password PW     encrypt with PW (other users can see it in the process list)\n"
+     "  --password-file FILE  encrypt with the first line of FILE\n"
+     "                        The self-extractor asks for the password and opens\n"
+     "                        entries encrypted inside ZIP with it too.\n"
+     "  --key-bits N          128, 192 or 256 bits (default 256); any other N gives\n"
+     "                        the next of them up, and 256 above 256\n"
+     "  --x64                 use the x86_64 stub\n"
+     "  --log LOG.xml         save the activity log as XML, also after a failure\n"},
     {"sfx inspect",
      "usage: orvanta sfx inspect EXE [--json]\n"
-     "  Shows the settings and the payload a self-extractor carries.\n"},
+     "  Shows the settings a self-extractor carries, the start-up mode they give,\n"
+     "  and the entries of its archive (not of an encrypted one).\n"},
     {"sfx extract",
      "usage: orvanta sfx extract EXE [-d DIR] [-p PASSWORD | --password-file FILE] [-o | -n]\n"
      "  Unpacks a self-extractor without running it (default DIR: the current\n"
-     "  folder); the program it would start is only named. Existing files as for\n"
-     "  unzip.\n"},
+     "  folder); the program it would start is only named. An encrypted one asks\n"
+     "  for its password on a terminal unless -p (--password) or --password-file\n"
+     "  gives it. Existing files as for unzip.\n"},
     {"pe",
      "usage: orvanta pe list EXE\n"
      "       orvanta pe get EXE NAME           (writes the resource's bytes to standard output)\n"
