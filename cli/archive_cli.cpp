@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/sfx_command.h"
 #include "support/platform.h"
 
 namespace cli {
@@ -230,6 +231,11 @@ ZipOverwriteQuestion::Answer TerminalQuestion::ask(const std::string& path) {
 bool openArchive(ZipReader& reader, const std::string& path, const char* verb) {
     std::string error;
     if (reader.openFile(path.c_str(), &error)) return true;
+    std::string hint;
+    if (describeSelfExtractor(path, &hint)) {  // a self-extractor the reader cannot read
+        std::fprintf(stderr, "%s: %s\n", verb, hint.c_str());
+        return false;
+    }
     // The reader names the path itself when the file cannot be opened.
     if (error.compare(0, 12, "cannot open ") == 0)
         std::fprintf(stderr, "%s: %s\n", verb, printable(error).c_str());

@@ -25,6 +25,8 @@ def conventions(tool, work):
     with open(os.path.join(work, "pw.txt"), "w") as f:
         f.write("from a file\nsecond line\n")
     z = os.path.join(work, "t.zip")
+    sfx = os.path.join(work, "locked.exe")
+    run([tool, "sfx", "build", src, sfx, "-p", "pw"])
     # args, exit status, stream ("out"/"err"), fragment, fragment that must not appear
     cases = [
         (["--help"], 0, "out", "usage: orvanta unzip", None),
@@ -45,6 +47,7 @@ def conventions(tool, work):
         (["zip", z, "one.txt", "-p", "x", "--zipcrypto"], 0, "err", None, "AES-256"),
         (["zip", z, "one.txt", "-e"], 1, "err", "no terminal", None),
         (["unzip", os.path.join(work, "missing.zip")], 1, "err", "No such file or directory", None),
+        (["list", sfx], 1, "err", "encrypted self-extractor: unpack it with orvanta sfx extract", "central directory"),
     ]
     for args, status, stream, fragment, absent in cases:
         if os.path.exists(z) and args[:1] == ["zip"]:

@@ -155,10 +155,10 @@ def same_tree(a, b):
 # (name -> bytes; "encrypted" checked apart), password, key bits, mode.
 VARIANTS = [
     ("plain-empty", [], [], None, None, "interactive"),
-    ("plain-all", ["--title", "Orvanta", "--caption", "Unpacking", "--unzip-dir", "C:\\Orvanta demo",
-                   "--params", "/quiet /log", "--silent"],
+    # (--params needs --run: "program-inplace" carries it.)
+    ("plain-all", ["--title", "Orvanta", "--caption", "Unpacking", "--unzip-dir", "C:\\Orvanta demo", "--silent"],
      [("appTitle", b"Orvanta\0"), ("progressCaption", b"Unpacking\0"), ("unzipDir", b"C:\\Orvanta demo\0"),
-      ("autoParams", b"/quiet /log\0"), ("noInterface", b"yes\0")], None, None, "silent"),
+      ("noInterface", b"yes\0")], None, None, "silent"),
     ("title6", ["--title", "Tollan"], [("appTitle", b"Tollan\0")], None, None, "interactive"),
     ("program-temp", ["--run", "setup.cmd", "--title", "Setup"],
      [("autotemp", b"setup.cmd\0"), ("appTitle", b"Setup\0")], None, None, "automatic"),
