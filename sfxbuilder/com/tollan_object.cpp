@@ -1,7 +1,5 @@
 #include "sfxbuilder/com/tollan_object.h"
 
-#include <new>
-
 #include "sfxbuilder/extract_stub.h"
 #include "sfxbuilder/tollan_impl.h"
 
@@ -30,49 +28,18 @@ HRESULT putText(StringBuffer& text, BSTR value) {
 }  // namespace
 
 TollanObject::TollanObject(IUnknown* outer)
-    : ControlBase(CLSID_Tollan, kMiscStatus, kDrawnText),
-      outer_(outer ? outer : &inner_),
+    : Dispatch(IID_ITollan),
+      ControlBase(CLSID_Tollan, kMiscStatus, kDrawnText),
+      Aggregated(outer),
       errorInfo_(kTollanInterfaceGuid, kTollanErrorSource) {
-    inner_.self = this;
-    tollan_module::lock();
+    com_server::lock();
 }
 
-TollanObject::~TollanObject() { tollan_module::unlock(); }
+TollanObject::~TollanObject() { com_server::unlock(); }
 
-HRESULT TollanObject::create(IUnknown* outer, REFIID riid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    // An aggregated object hands its own IUnknown to the outer object only.
-    if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-    TollanObject* object = new (std::nothrow) TollanObject(outer);
-    if (!object) return E_OUTOFMEMORY;
-    HRESULT hr = object->innerQueryInterface(riid, out);
-    object->inner_.Release();  // the construction reference
-    return hr;
-}
+// ---- IUnknown, delegating to the outer object when aggregated ---------------
 
-// ---- IUnknown -------------------------------------------------------------
-
-STDMETHODIMP TollanObject::Inner::QueryInterface(REFIID riid, void** out) {
-    return self->innerQueryInterface(riid, out);
-}
-
-STDMETHODIMP_(ULONG) TollanObject::Inner::AddRef() { return ULONG(InterlockedIncrement(&self->refs_)); }
-
-STDMETHODIMP_(ULONG) TollanObject::Inner::Release() {
-    LONG n = InterlockedDecrement(&self->refs_);
-    if (n == 0) delete self;
-    return ULONG(n);
-}
-
-HRESULT TollanObject::innerQueryInterface(REFIID riid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown)) {
-        *out = static_cast<IUnknown*>(&inner_);
-        inner_.AddRef();
-        return S_OK;
-    }
+HRESULT TollanObject::queryOwnInterface(REFIID riid, void** out) {
     if (IsEqualIID(riid, IID_ITollan) || IsEqualIID(riid, IID_IDispatch)) {
         *out = static_cast<ITollan*>(this);
     } else if (SUCCEEDED(queryControlInterface(riid, out))) {
@@ -89,63 +56,9 @@ HRESULT TollanObject::innerQueryInterface(REFIID riid, void** out) {
     return S_OK;
 }
 
-STDMETHODIMP TollanObject::QueryInterface(REFIID riid, void** out) { return outer_->QueryInterface(riid, out); }
-STDMETHODIMP_(ULONG) TollanObject::AddRef() { return outer_->AddRef(); }
-STDMETHODIMP_(ULONG) TollanObject::Release() { return outer_->Release(); }
-
-// ---- IDispatch ------------------------------------------------------------
-
-STDMETHODIMP TollanObject::GetTypeInfoCount(UINT* count) {
-    if (!count) return E_POINTER;
-    *count = 1;
-    return S_OK;
-}
-
-STDMETHODIMP TollanObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-    if (!info) return E_POINTER;
-    *info = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    return tollan_module::typeInfo(false, info);
-}
-
-STDMETHODIMP TollanObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    if (!names || !ids) return E_POINTER;
-    ITypeInfo* info = nullptr;
-    HRESULT hr = tollan_module::typeInfo(false, &info);
-    if (FAILED(hr)) return hr;
-    hr = DispGetIDsOfNames(info, names, count, ids);
-    info->Release();
-    return hr;
-}
-
-STDMETHODIMP TollanObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                  EXCEPINFO* excep, UINT* argErr) {
-    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    ITypeInfo* info = nullptr;
-    HRESULT hr = tollan_module::typeInfo(false, &info);
-    if (FAILED(hr)) return hr;
-    if (excep) ZeroMemory(excep, sizeof *excep);
-    hr = DispInvoke(static_cast<ITollan*>(this), info, id, flags, params, result, excep, argErr);
-    info->Release();
-    // A failed method leaves its error object on the thread; a late-bound
-    // caller gets it as the exception (source, description).
-    if (FAILED(hr) && HRESULT_FACILITY(hr) != FACILITY_DISPATCH && excep) {
-        IErrorInfo* error = nullptr;
-        if (GetErrorInfo(0, &error) == S_OK && error) {
-            error->GetSource(&excep->bstrSource);
-            error->GetDescription(&excep->bstrDescription);
-            error->GetHelpFile(&excep->bstrHelpFile);
-            error->GetHelpContext(&excep->dwHelpContext);
-            // Put it back for callers that ask the thread as well.
-            SetErrorInfo(0, error);
-            error->Release();
-        }
-        excep->scode = hr;
-        return DISP_E_EXCEPTION;
-    }
-    return hr;
-}
+STDMETHODIMP TollanObject::QueryInterface(REFIID riid, void** out) { return outer()->QueryInterface(riid, out); }
+STDMETHODIMP_(ULONG) TollanObject::AddRef() { return outer()->AddRef(); }
+STDMETHODIMP_(ULONG) TollanObject::Release() { return outer()->Release(); }
 
 // ---- The build methods -----------------------------------------------------
 
@@ -153,7 +66,7 @@ HRESULT TollanObject::build(const char* method, BuildRequest& request) {
     log_.enterContext(method, true);
     bool built = false;
     char modulePath[1024];
-    DWORD n = GetModuleFileNameA(tollan_module::handle(), modulePath, sizeof modulePath);
+    DWORD n = GetModuleFileNameA(com_server::module(), modulePath, sizeof modulePath);
     StringBuffer stubCopy;
     if (n > 0 && n < sizeof modulePath && extractStub(modulePath, kStubResourceId, stubCopy, &log_)) {
         // The worker lives for this call only and gets the settings as they
@@ -271,7 +184,7 @@ STDMETHODIMP TollanObject::InterfaceSupportsErrorInfo(REFIID riid) {
 STDMETHODIMP TollanObject::GetClassInfo(ITypeInfo** info) {
     if (!info) return E_POINTER;
     *info = nullptr;
-    return tollan_module::typeInfo(true, info);
+    return com_server::typeInfo(CLSID_Tollan, info);
 }
 
 STDMETHODIMP TollanObject::GetGUID(DWORD kind, GUID* guid) {

@@ -10,6 +10,7 @@
 #include <ocidl.h>
 
 #include "com/control/control_base.h"
+#include "com/server.h"
 #include "sfxbuilder/com/tollan.h"  // generated from tollan.idl
 #include "support/logger.h"
 #include "support/rich_error_info.h"
@@ -17,26 +18,17 @@
 
 struct BuildRequest;
 
-class TollanObject final : public ITollan,
+class TollanObject final : public com_server::Dispatch<ITollan>,
                            public ISupportErrorInfo,
                            public IProvideClassInfo2,
-                           public ControlBase {
+                           public ControlBase,
+                           public com_server::Aggregated<TollanObject> {
 public:
-    // The class factory's CreateInstance: outer is the aggregating object
-    // or null. E_OUTOFMEMORY when the object cannot be made.
-    static HRESULT create(IUnknown* outer, REFIID riid, void** out);
 
     // IUnknown, delegating to the outer object when aggregated.
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
-
-    // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
-    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
-    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* excep, UINT* argErr) override;
 
     // ITollan
     STDMETHODIMP CreateExe(BSTR zipFilename, BSTR exeFilename) override;
@@ -68,24 +60,13 @@ public:
     STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
 
 private:
+    friend class com_server::Aggregated<TollanObject>;
     explicit TollanObject(IUnknown* outer);
     ~TollanObject();
 
-    // The object's own IUnknown, which an aggregating object holds.
-    struct Inner : IUnknown {
-        TollanObject* self;
-        STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
-        STDMETHODIMP_(ULONG) AddRef() override;
-        STDMETHODIMP_(ULONG) Release() override;
-    };
-
-    HRESULT innerQueryInterface(REFIID riid, void** out);
+    HRESULT queryOwnInterface(REFIID riid, void** out);
     // One build method: log context, stub copy, build, error information.
     HRESULT build(const char* method, BuildRequest& request);
-
-    Inner inner_;
-    IUnknown* outer_;  // the aggregating object, or &inner_
-    LONG refs_ = 1;
 
     bool unzipToTemp_ = true;
     bool noInterface_ = false;
@@ -97,17 +78,3 @@ private:
     Logger log_;
     RichErrorInfo errorInfo_;
 };
-
-// The module: its handle, the count of live objects and locks that
-// DllCanUnloadNow reads, and the type information of the embedded type
-// library (loaded once, released at unload).
-namespace tollan_module {
-HMODULE handle();
-void lock();
-void unlock();
-LONG count();
-// The ITollan (or, with coclass = true, the Tollan class) type
-// information; S_OK with an AddRef'd pointer, or the load error.
-HRESULT typeInfo(bool coclass, ITypeInfo** out);
-void releaseTypeInfo();
-}  // namespace tollan_module
