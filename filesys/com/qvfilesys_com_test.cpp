@@ -1,0 +1,375 @@
+// The file-system helper DLL as an early-bound COM client sees it: loaded
+// from its file and registered, the Enumerator created by ProgID, its
+// settings, the walk through IEnumVARIANT over a prepared folder tree, the
+// items' values, the class object's refusals, the module count and
+// unregistration.
+#include <windows.h>
+#include <ole2.h>
+#include <olectl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "filesys/com/qvfilesys.h"
+
+namespace {
+
+using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+using NoArgFn = HRESULT(WINAPI*)();
+
+template <class Fn>
+Fn exported(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+HMODULE g_module = nullptr;
+GetClassObjectFn g_getClassObject = nullptr;
+NoArgFn g_canUnloadNow = nullptr;
+std::string g_root;  // the prepared tree, with a trailing "\"
+
+void writeFile(const std::string& path, size_t size) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
+    std::string data(size, 'x');
+    DWORD written = 0;
+    WriteFile(h, data.data(), DWORD(size), &written, nullptr);
+    // 2000-01-01 12:00:00.750 UTC as the last write.
+    SYSTEMTIME t = {2000, 1, 6, 1, 12, 0, 0, 750};
+    FILETIME ft;
+    SystemTimeToFileTime(&t, &ft);
+    SetFileTime(h, nullptr, nullptr, &ft);
+    CloseHandle(h);
+}
+
+// Registered DLL beside the program, and a tree of five .txt files, one
+// .log and a subfolder with one more .txt.
+class ComEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        wchar_t self[MAX_PATH];
+        DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring dir(self, n);
+        dir.erase(dir.find_last_of(L"\\/") + 1);
+        g_module = LoadLibraryW((dir + L"qvFileSys.dll").c_str());
+        ASSERT_NE(g_module, nullptr) << "qvFileSys.dll beside the test program";
+        g_getClassObject = exported<GetClassObjectFn>(g_module, "DllGetClassObject");
+        g_canUnloadNow = exported<NoArgFn>(g_module, "DllCanUnloadNow");
+        ASSERT_EQ(exported<NoArgFn>(g_module, "DllRegisterServer")(), S_OK);
+
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        g_root = std::string(temp) + "qvfilesys-com-" + std::to_string(GetCurrentProcessId()) + "\\";
+        ASSERT_TRUE(CreateDirectoryA(g_root.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA((g_root + "sub").c_str(), nullptr));
+        for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"}) writeFile(g_root + name, 3);
+        writeFile(g_root + "f.log", 1);
+        writeFile(g_root + "sub\\g.txt", 1234);
+    }
+    void TearDown() override {
+        for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt", "f.log", "sub\\g.txt"})
+            DeleteFileA((g_root + name).c_str());
+        RemoveDirectoryA((g_root + "sub").c_str());
+        RemoveDirectoryA(g_root.c_str());
+        CoUninitialize();
+    }
+};
+
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
+
+std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+std::string narrow(BSTR b) {
+    std::string s;
+    for (UINT i = 0; b && i < SysStringLen(b); ++i) s.push_back(char(b[i]));
+    return s;
+}
+
+IEnumerator* createByProgId(const wchar_t* progId) {
+    CLSID clsid;
+    if (FAILED(CLSIDFromProgID(progId, &clsid))) return nullptr;
+    IEnumerator* e = nullptr;
+    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IEnumerator, reinterpret_cast<void**>(&e));
+    return e;
+}
+
+// A walker over the prepared tree with a mask, recursion off.
+IEnumVARIANT* walker(IEnumerator* e, const wchar_t* mask) {
+    BSTR root = SysAllocString(wide(g_root).c_str());
+    BSTR m = SysAllocString(mask);
+    e->put_RootPath(root);
+    e->put_NameMask(m);
+    e->put_Recurse(VARIANT_FALSE);
+    SysFreeString(root);
+    SysFreeString(m);
+    IItems* items = nullptr;
+    if (e->get_Items(&items) != S_OK) return nullptr;
+    IUnknown* unknown = nullptr;
+    items->get__NewEnum(&unknown);
+    items->Release();
+    IEnumVARIANT* walk = nullptr;
+    if (unknown) unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&walk));
+    if (unknown) unknown->Release();
+    return walk;
+}
+
+std::string nameOf(VARIANT& v) {
+    IItem* item = nullptr;
+    if (V_VT(&v) != VT_DISPATCH || FAILED(V_DISPATCH(&v)->QueryInterface(IID_IItem, reinterpret_cast<void**>(&item))))
+        return "?";
+    BSTR b = nullptr;
+    item->get_Name(&b);
+    item->Release();
+    std::string s = narrow(b);
+    SysFreeString(b);
+    return s;
+}
+
+TEST(QvFileSysCom, BothProgIdsCreateTheEnumerator) {
+    for (const wchar_t* progId : {L"QVFileSys.Enumerator", L"QVFileSys.Enumerator.1"}) {
+        CLSID clsid;
+        ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
+        EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_Enumerator));
+        IEnumerator* e = createByProgId(progId);
+        ASSERT_NE(e, nullptr);
+        e->Release();
+    }
+}
+
+TEST(QvFileSysCom, SettingsReadBackAsStored) {
+    IEnumerator* e = createByProgId(L"QVFileSys.Enumerator");
+    ASSERT_NE(e, nullptr);
+    FileAttributes mask = FileAttributes(0);
+    VARIANT_BOOL recurse = 0;
+    EXPECT_EQ(e->get_AttributeMask(&mask), S_OK);
+    EXPECT_EQ(mask, qvfAll);
+    EXPECT_EQ(e->get_Recurse(&recurse), S_OK);
+    EXPECT_EQ(recurse, 1);  // until written
+    e->put_Recurse(VARIANT_TRUE);
+    e->get_Recurse(&recurse);
+    EXPECT_EQ(recurse, VARIANT_TRUE);
+    e->put_AttributeMask(FileAttributes(0x12345));  // not validated
+    e->get_AttributeMask(&mask);
+    EXPECT_EQ(int(mask), 0x12345);
+
+    using Put = HRESULT (STDMETHODCALLTYPE IEnumerator::*)(BSTR);
+    using Get = HRESULT (STDMETHODCALLTYPE IEnumerator::*)(BSTR*);
+    struct Case {
+        Put put;
+        Get get;
+        const wchar_t* written;  // null: a null BSTR
+        const char* readBack;    // null: a null BSTR
+    };
+    const Case cases[] = {
+        {&IEnumerator::put_RootPath, &IEnumerator::get_RootPath, nullptr, nullptr},
+        {&IEnumerator::put_RootPath, &IEnumerator::get_RootPath, L"C:\\data\\", "C:\\data\\"},
+        {&IEnumerator::put_NameMask, &IEnumerator::get_NameMask, L"*.txt", "*.txt"},
+        {&IEnumerator::put_ExcludedExt, &IEnumerator::get_ExcludedExt, nullptr, nullptr},
+        {&IEnumerator::put_ExcludedExt, &IEnumerator::get_ExcludedExt, L"tmp:bak", "tmp:bak:"},
+        {&IEnumerator::put_ExcludedExt, &IEnumerator::get_ExcludedExt, L"", ":"},
+        {&IEnumerator::put_ExcludedFolders, &IEnumerator::get_ExcludedFolders, L"temp", "temp:"},
+        {&IEnumerator::put_ExcludedFolders, &IEnumerator::get_ExcludedFolders, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        BSTR in = c.written ? SysAllocString(c.written) : nullptr;
+        EXPECT_EQ((e->*c.put)(in), S_OK);
+        SysFreeString(in);
+        BSTR out = reinterpret_cast<BSTR>(1);
+        EXPECT_EQ((e->*c.get)(&out), S_OK);
+        if (c.readBack) {
+            EXPECT_EQ(narrow(out), c.readBack);
+        } else {
+            EXPECT_EQ(out, nullptr);
+        }
+        SysFreeString(out);
+        EXPECT_EQ((e->*c.get)(nullptr), E_POINTER);
+    }
+    EXPECT_EQ(e->get_AttributeMask(nullptr), E_POINTER);
+    EXPECT_EQ(e->get_Recurse(nullptr), E_POINTER);
+    EXPECT_EQ(e->get_Items(nullptr), E_POINTER);
+    e->Release();
+}
+
+TEST(QvFileSysCom, NextSkipResetAndClone) {
+    IEnumerator* e = createByProgId(L"QVFileSys.Enumerator");
+    ASSERT_NE(e, nullptr);
+    IEnumVARIANT* walk = walker(e, L"*.txt");
+    ASSERT_NE(walk, nullptr);
+    e->Release();
+
+    // Next with 1, then 5 with four left, then past the end.
+    struct Step {
+        ULONG count;
+        HRESULT result;
+        ULONG fetched;
+    };
+    const Step steps[] = {{1, S_OK, 1}, {5, S_FALSE, 4}, {1, S_FALSE, 0}, {0, S_OK, 0}};
+    std::set<std::string> names;
+    for (const Step& s : steps) {
+        VARIANT v[5];
+        ULONG fetched = 99;
+        EXPECT_EQ(walk->Next(s.count, v, &fetched), s.result) << s.count;
+        EXPECT_EQ(fetched, s.fetched) << s.count;
+        for (ULONG i = 0; i < fetched && i < 5; ++i) {
+            names.insert(nameOf(v[i]));
+            VariantClear(&v[i]);
+        }
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"}));
+
+    EXPECT_EQ(walk->Reset(), S_OK);
+    EXPECT_EQ(walk->Skip(3), S_OK);
+    EXPECT_EQ(walk->Skip(5), S_FALSE);  // two were left
+    EXPECT_EQ(walk->Skip(0), S_OK);
+    EXPECT_EQ(walk->Reset(), S_OK);
+    VARIANT v[5];
+    ULONG fetched = 0;
+    EXPECT_EQ(walk->Next(5, v, &fetched), S_OK);
+    EXPECT_EQ(fetched, 5u);
+    for (VARIANT& x : v) VariantClear(&x);
+
+    IEnumVARIANT* clone = reinterpret_cast<IEnumVARIANT*>(1);
+    EXPECT_EQ(walk->Clone(&clone), E_NOTIMPL);
+    EXPECT_EQ(clone, nullptr);
+    EXPECT_EQ(walk->Clone(nullptr), E_POINTER);
+    IDispatch* dispatch = reinterpret_cast<IDispatch*>(1);
+    EXPECT_EQ(walk->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), E_NOINTERFACE);
+    EXPECT_EQ(dispatch, nullptr);
+    walk->Release();
+}
+
+TEST(QvFileSysCom, ItemValuesAndTheModuleCount) {
+    IEnumerator* e = createByProgId(L"QVFileSys.Enumerator");
+    ASSERT_NE(e, nullptr);
+    IEnumVARIANT* walk = walker(e, L"c.txt");
+    ASSERT_NE(walk, nullptr);
+    e->Release();
+    VARIANT v;
+    ASSERT_EQ(walk->Next(1, &v, nullptr), S_OK);
+    walk->Release();
+    IItem* item = nullptr;
+    ASSERT_EQ(V_DISPATCH(&v)->QueryInterface(IID_IItem, reinterpret_cast<void**>(&item)), S_OK);
+    VariantClear(&v);
+
+    // Only the item is left, and it keeps the server loaded.
+    EXPECT_EQ(g_canUnloadNow(), S_FALSE);
+
+    using Text = HRESULT (STDMETHODCALLTYPE IItem::*)(BSTR*);
+    struct TextCase {
+        Text get;
+        std::string expected;
+    };
+    const TextCase texts[] = {
+        {&IItem::get_Name, "c.txt"},
+        {&IItem::get_Ext, ".txt"},
+        {&IItem::get_Path, g_root + "c.txt"},
+        {&IItem::get_Drive, g_root.substr(0, 2)},
+        {&IItem::get_Dir, g_root.substr(2)},
+    };
+    for (const TextCase& c : texts) {
+        BSTR b = nullptr;
+        EXPECT_EQ((item->*c.get)(&b), S_OK);
+        EXPECT_EQ(narrow(b), c.expected);
+        SysFreeString(b);
+        EXPECT_EQ((item->*c.get)(nullptr), E_POINTER);
+    }
+    LONG size = 0;
+    EXPECT_EQ(item->get_FileSize(&size), S_OK);
+    EXPECT_EQ(size, 3);
+    EXPECT_EQ(item->get_FileSizeHigh(&size), S_OK);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(item->get_CompressedFileSize(&size), E_NOTIMPL);
+    EXPECT_EQ(item->get_CompressedFileSizeHigh(&size), E_NOTIMPL);
+    EXPECT_EQ(item->get_CompressedFileSize(nullptr), E_POINTER);
+    FileAttributes attributes = FileAttributes(0);
+    EXPECT_EQ(item->get_Attributes(&attributes), S_OK);
+    EXPECT_EQ(attributes & qvfDirectory, 0);
+    VARIANT date;
+    EXPECT_EQ(item->get_DateLastModified(&date), S_OK);
+    EXPECT_EQ(V_VT(&date), VT_DATE);
+    EXPECT_EQ(V_DATE(&date), 36526.5);  // midday UTC, milliseconds dropped
+    EXPECT_EQ(item->get_DateCreated(nullptr), E_POINTER);
+
+    // Late-bound: Path under another case, through the type information.
+    LPOLESTR name = const_cast<LPOLESTR>(L"PATH");
+    DISPID id = 0;
+    ASSERT_EQ(item->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    EXPECT_EQ(id, 3);
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(item->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(narrow(V_BSTR(&result)), g_root + "c.txt");
+    VariantClear(&result);
+
+    item->Release();
+    EXPECT_EQ(g_canUnloadNow(), S_OK);
+}
+
+TEST(QvFileSysCom, ErrorInfoIsSupportedForTheOwnInterfaceOnly) {
+    IEnumerator* e = createByProgId(L"QVFileSys.Enumerator");
+    ASSERT_NE(e, nullptr);
+    IItems* items = nullptr;
+    ASSERT_EQ(e->get_Items(&items), S_OK);
+    struct Case {
+        IUnknown* object;
+        const IID* own;
+    };
+    const Case cases[] = {{e, &IID_IEnumerator}, {items, &IID_IItems}};
+    for (const Case& c : cases) {
+        ISupportErrorInfo* support = nullptr;
+        ASSERT_EQ(c.object->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)), S_OK);
+        EXPECT_EQ(support->InterfaceSupportsErrorInfo(*c.own), S_OK);
+        EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
+        support->Release();
+    }
+    items->Release();
+    e->Release();
+}
+
+TEST(QvFileSysCom, ClassObjectRefusals) {
+    IClassFactory* factory = reinterpret_cast<IClassFactory*>(1);
+    struct Case {
+        const CLSID* clsid;
+        HRESULT result;
+    };
+    const Case cases[] = {{&CLSID_Items, CLASS_E_CLASSNOTAVAILABLE},
+                          {&CLSID_Item, CLASS_E_CLASSNOTAVAILABLE},
+                          {&CLSID_Enumerator, S_OK}};
+    for (const Case& c : cases) {
+        factory = reinterpret_cast<IClassFactory*>(1);
+        EXPECT_EQ(g_getClassObject(*c.clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), c.result);
+        if (c.result != S_OK) {
+            EXPECT_EQ(factory, nullptr);
+        }
+    }
+    EXPECT_EQ(g_getClassObject(CLSID_Enumerator, IID_IClassFactory, nullptr), E_POINTER);
+    ASSERT_NE(factory, nullptr);
+    EXPECT_EQ(g_canUnloadNow(), S_FALSE);  // a held class object counts
+
+    IUnknown* outer = factory;  // any object will do as the would-be outer
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(factory->CreateInstance(outer, IID_IEnumerator, &out), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(out, nullptr);
+    factory->Release();
+    EXPECT_EQ(g_canUnloadNow(), S_OK);
+}
+
+// Last: unregistration removes the ProgIDs and keeps the type library.
+TEST(QvFileSysCom, UnregistrationKeepsTheTypeLibrary) {
+    ASSERT_EQ(exported<NoArgFn>(g_module, "DllUnregisterServer")(), S_OK);
+    CLSID clsid;
+    EXPECT_NE(CLSIDFromProgID(L"QVFileSys.Enumerator", &clsid), S_OK);
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "TypeLib\\{AC1ECC53-3AA9-11D2-9889-204C4F4F5020}\\1.0", 0, KEY_READ,
+                            &key),
+              ERROR_SUCCESS);
+    if (key) RegCloseKey(key);
+}
+
+}  // namespace
