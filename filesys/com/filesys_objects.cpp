@@ -1,5 +1,7 @@
 #include "filesys/com/filesys_objects.h"
 
+#include <shellapi.h>
+
 #include <new>
 
 #include "filesys/item_values.h"
@@ -27,20 +29,19 @@ HRESULT getSetting(const filesys::OptionalText& text, BSTR* out) {
     return text ? toBstr(*text, out) : S_OK;
 }
 
-// The error object of a failed Items read: the description from the
-// string table, the source the Enumerator's registered ProgID.
-void reportItemsFailure() {
+// Leaves an error object on the thread: the description, the ProgID
+// registered for the class as the source (none for an unregistered class),
+// no interface and no help file.
+void setErrorObject(REFCLSID clsid, const wchar_t* description) {
     ICreateErrorInfo* create = nullptr;
     if (FAILED(CreateErrorInfo(&create))) return;
-    wchar_t text[256];
-    if (LoadStringW(com_server::module(), kItemsFailureText, text, 256) <= 0) lstrcpyW(text, L"Unknown Error");
     LPOLESTR progId = nullptr;
-    if (SUCCEEDED(ProgIDFromCLSID(CLSID_Enumerator, &progId))) {
+    if (SUCCEEDED(ProgIDFromCLSID(clsid, &progId))) {
         create->SetSource(progId);
         CoTaskMemFree(progId);
     }
     create->SetGUID(GUID_NULL);
-    create->SetDescription(text);
+    create->SetDescription(const_cast<wchar_t*>(description));
     IErrorInfo* info = nullptr;
     if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
         SetErrorInfo(0, info);
@@ -48,6 +49,27 @@ void reportItemsFailure() {
     }
     create->Release();
 }
+
+// A failed Items read: the text from the string table.
+void reportItemsFailure() {
+    wchar_t text[256];
+    if (LoadStringW(com_server::module(), kItemsFailureText, text, 256) <= 0) lstrcpyW(text, L"Unknown Error");
+    setErrorObject(CLSID_Enumerator, text);
+}
+
+// A failed shell request of an item: the system's text for the code.
+// Returns the code, or DISP_E_EXCEPTION for 0.
+HRESULT reportItemFailure(REFCLSID clsid, HRESULT code) {
+    char text[512] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(code), 0, text, 511,
+                   nullptr);
+    BSTR description = reinterpret_cast<BSTR>(StringBuffer(text).toBstr());
+    setErrorObject(clsid, description ? description : L"");
+    SysFreeString(description);
+    return code != 0 ? code : DISP_E_EXCEPTION;
+}
+
+HRESULT fromLastError(DWORD error) { return error ? HRESULT(0x80070000u | (error & 0xFFFF)) : 0; }
 
 // QueryInterface of an object with one dual interface.
 template <class Object, class Dual>
@@ -324,17 +346,28 @@ STDMETHODIMP ItemObject::get_FileSize(LONG* value) {
 STDMETHODIMP ItemObject::get_CompressedFileSizeHigh(LONG* value) { return value ? E_NOTIMPL : E_POINTER; }
 STDMETHODIMP ItemObject::get_CompressedFileSize(LONG* value) { return value ? E_NOTIMPL : E_POINTER; }
 
-// Not written yet: the shell's icon and type name.
+// Not written yet: the shell's icon.
 STDMETHODIMP ItemObject::get_Icon(IconSize, IDispatch** value) {
     if (!value) return E_POINTER;
     *value = nullptr;
     return E_NOTIMPL;
 }
 
+// Asked of the shell on first use; an empty answer is not kept, so the
+// next read asks again.
 STDMETHODIMP ItemObject::get_TypeName(BSTR* value) {
     if (!value) return E_POINTER;
     *value = nullptr;
-    return E_NOTIMPL;
+    if (typeName_.empty()) {
+        SHFILEINFOA info = {};
+        SetLastError(0);
+        if (!SHGetFileInfoA(filesys::itemPath(item_).c_str(), 0, &info, sizeof info, SHGFI_TYPENAME)) {
+            HRESULT code = fromLastError(GetLastError());
+            if (code != 0) return reportItemFailure(CLSID_Item, code);
+        }
+        typeName_.assign(info.szTypeName, strnlen(info.szTypeName, kMaxTypeName));
+    }
+    return toBstr(typeName_, value);
 }
 
 STDMETHODIMP ItemObject::InterfaceSupportsErrorInfo(REFIID riid) {

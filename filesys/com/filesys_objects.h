@@ -9,6 +9,8 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <string>
+
 #include "com/server.h"
 #include "filesys/com/qvfilesys.h"  // generated from qvfilesys.idl
 #include "filesys/item_walk.h"
@@ -121,6 +123,9 @@ private:
     ~ItemObject();
     HRESULT date(int which, VARIANT* value);
 
+    static constexpr size_t kMaxTypeName = 79;
+
     ULONG refs_ = 1;
     filesys::WalkItem item_;
+    std::string typeName_;  // the shell's, once asked
 };

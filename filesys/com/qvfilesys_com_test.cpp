@@ -129,6 +129,23 @@ std::string nameOf(VARIANT& v) {
     return s;
 }
 
+// The first item of a walk over the prepared tree, all else released.
+IItem* firstItem(const wchar_t* mask) {
+    IEnumerator* e = createByProgId(L"QVFileSys.Enumerator");
+    if (!e) return nullptr;
+    IEnumVARIANT* walk = walker(e, mask);
+    e->Release();
+    if (!walk) return nullptr;
+    VARIANT v;
+    VariantInit(&v);
+    HRESULT hr = walk->Next(1, &v, nullptr);
+    walk->Release();
+    IItem* item = nullptr;
+    if (hr == S_OK) V_DISPATCH(&v)->QueryInterface(IID_IItem, reinterpret_cast<void**>(&item));
+    VariantClear(&v);
+    return item;
+}
+
 TEST(QvFileSysCom, BothProgIdsCreateTheEnumerator) {
     for (const wchar_t* progId : {L"QVFileSys.Enumerator", L"QVFileSys.Enumerator.1"}) {
         CLSID clsid;
@@ -243,17 +260,8 @@ TEST(QvFileSysCom, NextSkipResetAndClone) {
 }
 
 TEST(QvFileSysCom, ItemValuesAndTheModuleCount) {
-    IEnumerator* e = createByProgId(L"QVFileSys.Enumerator");
-    ASSERT_NE(e, nullptr);
-    IEnumVARIANT* walk = walker(e, L"c.txt");
-    ASSERT_NE(walk, nullptr);
-    e->Release();
-    VARIANT v;
-    ASSERT_EQ(walk->Next(1, &v, nullptr), S_OK);
-    walk->Release();
-    IItem* item = nullptr;
-    ASSERT_EQ(V_DISPATCH(&v)->QueryInterface(IID_IItem, reinterpret_cast<void**>(&item)), S_OK);
-    VariantClear(&v);
+    IItem* item = firstItem(L"c.txt");
+    ASSERT_NE(item, nullptr);
 
     // Only the item is left, and it keeps the server loaded.
     EXPECT_EQ(g_canUnloadNow(), S_FALSE);
@@ -294,6 +302,16 @@ TEST(QvFileSysCom, ItemValuesAndTheModuleCount) {
     EXPECT_EQ(V_DATE(&date), 36526.5);  // midday UTC, milliseconds dropped
     EXPECT_EQ(item->get_DateCreated(nullptr), E_POINTER);
 
+    // The shell's type name, the same on the second read.
+    BSTR type1 = nullptr, type2 = nullptr;
+    EXPECT_EQ(item->get_TypeName(&type1), S_OK);
+    EXPECT_EQ(item->get_TypeName(&type2), S_OK);
+    EXPECT_FALSE(narrow(type1).empty());
+    EXPECT_EQ(narrow(type1), narrow(type2));
+    SysFreeString(type1);
+    SysFreeString(type2);
+    EXPECT_EQ(item->get_TypeName(nullptr), E_POINTER);
+
     // Late-bound: Path under another case, through the type information.
     LPOLESTR name = const_cast<LPOLESTR>(L"PATH");
     DISPID id = 0;
@@ -309,6 +327,36 @@ TEST(QvFileSysCom, ItemValuesAndTheModuleCount) {
 
     item->Release();
     EXPECT_EQ(g_canUnloadNow(), S_OK);
+}
+
+// An item whose file is gone by the time its type name is asked for.
+TEST(QvFileSysCom, TypeNameOfAVanishedFileFailsWithErrorInfo) {
+    writeFile(g_root + "gone.txt", 1);
+    IItem* item = firstItem(L"gone.txt");
+    ASSERT_NE(item, nullptr);
+    ASSERT_TRUE(DeleteFileA((g_root + "gone.txt").c_str()));
+    SetErrorInfo(0, nullptr);
+    BSTR type = reinterpret_cast<BSTR>(1);
+    EXPECT_EQ(item->get_TypeName(&type), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(type, nullptr);
+    // The error object: the system's text for the code, no source (the
+    // Item class is not registered).
+    IErrorInfo* error = nullptr;
+    ASSERT_EQ(GetErrorInfo(0, &error), S_OK);
+    ASSERT_NE(error, nullptr);
+    BSTR description = nullptr, source = nullptr;
+    error->GetDescription(&description);
+    error->GetSource(&source);
+    char system[512] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   DWORD(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)), 0, system, 511, nullptr);
+    EXPECT_FALSE(narrow(description).empty());
+    EXPECT_EQ(narrow(description), system);
+    EXPECT_EQ(SysStringLen(source), 0u);
+    SysFreeString(description);
+    SysFreeString(source);
+    error->Release();
+    item->Release();
 }
 
 TEST(QvFileSysCom, ErrorInfoIsSupportedForTheOwnInterfaceOnly) {
