@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <olectl.h>
+
 #include <new>
 
 #include "filesys/item_values.h"
@@ -280,7 +282,11 @@ STDMETHODIMP ItemWalkerObject::Clone(IEnumVARIANT** out) {
 // ---- Item ----------------------------------------------------------------------
 
 ItemObject::ItemObject(const filesys::WalkItem& item) : Dispatch(IID_IItem), item_(item) { com_server::lock(); }
-ItemObject::~ItemObject() { com_server::unlock(); }
+ItemObject::~ItemObject() {
+    if (smallIcon_) DestroyIcon(smallIcon_);
+    if (largeIcon_) DestroyIcon(largeIcon_);
+    com_server::unlock();
+}
 
 ItemObject* ItemObject::create(const filesys::WalkItem& item) { return new (std::nothrow) ItemObject(item); }
 
@@ -346,11 +352,36 @@ STDMETHODIMP ItemObject::get_FileSize(LONG* value) {
 STDMETHODIMP ItemObject::get_CompressedFileSizeHigh(LONG* value) { return value ? E_NOTIMPL : E_POINTER; }
 STDMETHODIMP ItemObject::get_CompressedFileSize(LONG* value) { return value ? E_NOTIMPL : E_POINTER; }
 
-// Not written yet: the shell's icon.
-STDMETHODIMP ItemObject::get_Icon(IconSize, IDispatch** value) {
+// The item keeps one shell icon per size for its life; every picture gets
+// a copy of its own, so a picture that outlives the item still draws.
+STDMETHODIMP ItemObject::get_Icon(IconSize size, IDispatch** value) {
     if (!value) return E_POINTER;
     *value = nullptr;
-    return E_NOTIMPL;
+    bool small = size == qvSmall_16x16;
+    HICON& icon = small ? smallIcon_ : largeIcon_;
+    if (!icon) {
+        SHFILEINFOA info = {};
+        UINT flags = SHGFI_ICON | (small ? SHGFI_SMALLICON : 0);
+        if (!SHGetFileInfoA(filesys::itemPath(item_).c_str(), 0, &info, sizeof info, flags) || !info.hIcon) {
+            reportItemFailure(CLSID_Item, fromLastError(GetLastError()));
+            return S_OK;  // no picture
+        }
+        icon = info.hIcon;
+    }
+    PICTDESC desc = {};
+    desc.cbSizeofstruct = sizeof desc;
+    desc.picType = PICTYPE_ICON;
+    desc.icon.hicon = CopyIcon(icon);
+    if (!desc.icon.hicon) return reportItemFailure(CLSID_Item, fromLastError(GetLastError()));
+    IPicture* picture = nullptr;
+    HRESULT hr = OleCreatePictureIndirect(&desc, IID_IPicture, TRUE, reinterpret_cast<void**>(&picture));
+    if (FAILED(hr)) {
+        DestroyIcon(desc.icon.hicon);
+        return reportItemFailure(CLSID_Item, hr);
+    }
+    hr = picture->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(value));
+    picture->Release();
+    return hr;
 }
 
 // Asked of the shell on first use; an empty answer is not kept, so the

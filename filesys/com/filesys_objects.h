@@ -128,4 +128,6 @@ private:
     ULONG refs_ = 1;
     filesys::WalkItem item_;
     std::string typeName_;  // the shell's, once asked
+    HICON smallIcon_ = nullptr;
+    HICON largeIcon_ = nullptr;
 };

@@ -312,6 +312,33 @@ TEST(QvFileSysCom, ItemValuesAndTheModuleCount) {
     SysFreeString(type2);
     EXPECT_EQ(item->get_TypeName(nullptr), E_POINTER);
 
+    // Icons: 16 the small one, any other size the large one; each picture
+    // still draws after the item is gone.
+    struct IconCase {
+        IconSize size;
+        OLE_XSIZE_HIMETRIC width;  // of the picture, in HIMETRIC
+    };
+    OLE_XSIZE_HIMETRIC small = MulDiv(16, 2540, 96), large = MulDiv(32, 2540, 96);
+    const IconCase icons[] = {{qvSmall_16x16, small}, {qvBig_32x32, large}, {IconSize(48), large}};
+    for (const IconCase& c : icons) {
+        IDispatch* dispatch = nullptr;
+        ASSERT_EQ(item->get_Icon(c.size, &dispatch), S_OK);
+        ASSERT_NE(dispatch, nullptr);
+        IPicture* picture = nullptr;
+        ASSERT_EQ(dispatch->QueryInterface(IID_IPicture, reinterpret_cast<void**>(&picture)), S_OK);
+        OLE_XSIZE_HIMETRIC width = 0;
+        SHORT type = 0;
+        picture->get_Width(&width);
+        picture->get_Type(&type);
+        EXPECT_EQ(type, PICTYPE_ICON);
+        EXPECT_NEAR(width, c.width, 30) << int(c.size);
+        picture->Release();
+        dispatch->Release();
+    }
+    EXPECT_EQ(item->get_Icon(qvBig_32x32, nullptr), E_POINTER);
+    IDispatch* survivor = nullptr;
+    ASSERT_EQ(item->get_Icon(qvSmall_16x16, &survivor), S_OK);
+
     // Late-bound: Path under another case, through the type information.
     LPOLESTR name = const_cast<LPOLESTR>(L"PATH");
     DISPID id = 0;
@@ -327,6 +354,18 @@ TEST(QvFileSysCom, ItemValuesAndTheModuleCount) {
 
     item->Release();
     EXPECT_EQ(g_canUnloadNow(), S_OK);
+
+    // The picture's icon is its own, alive after the item is gone.
+    IPicture* picture = nullptr;
+    ASSERT_EQ(survivor->QueryInterface(IID_IPicture, reinterpret_cast<void**>(&picture)), S_OK);
+    OLE_HANDLE handle = 0;
+    EXPECT_EQ(picture->get_Handle(&handle), S_OK);
+    ICONINFO info = {};
+    EXPECT_TRUE(GetIconInfo(reinterpret_cast<HICON>(static_cast<UINT_PTR>(handle)), &info));
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    if (info.hbmMask) DeleteObject(info.hbmMask);
+    picture->Release();
+    survivor->Release();
 }
 
 // An item whose file is gone by the time its type name is asked for.
