@@ -7,65 +7,13 @@ self-extractor as it is and leaves nothing in the temporary folder.
 """
 import argparse
 import os
-import pty
-import select
 import shutil
-import subprocess
 import sys
-import termios
-import time
 
-from checks import check, finish, run
+from checks import check, finish, fresh, on_terminal, run
 from zip_interop import make_tree, tree_files
 
 SECRET = b"tiger-lily 7"
-
-
-def fresh(path):
-    shutil.rmtree(path, ignore_errors=True)
-    os.makedirs(path)
-    return path
-
-
-def on_terminal(args, answers, timeout=60):
-    """Runs args with a new pseudo-terminal as standard input, output and
-    error. Each answer is typed once its prompt has appeared and the
-    program has turned the echo off. Returns (exit code, all it wrote)."""
-    master, slave = pty.openpty()
-    p = subprocess.Popen(args, stdin=slave, stdout=slave, stderr=slave)
-    said = b""
-    seen = 0  # where the next prompt is looked for
-    deadline = time.time() + timeout
-
-    def read(wait):
-        nonlocal said
-        if select.select([master], [], [], wait)[0]:
-            try:
-                said += os.read(master, 4096)
-            except OSError:
-                pass
-
-    try:
-        for prompt, answer in answers:
-            while prompt not in said[seen:] and p.poll() is None and time.time() < deadline:
-                read(0.2)
-            while termios.tcgetattr(slave)[3] & termios.ECHO and p.poll() is None and time.time() < deadline:
-                time.sleep(0.02)
-            if not check(p.poll() is None and time.time() < deadline,
-                         "%s: no prompt %r with the echo off: %r" % (" ".join(args[1:]), prompt, said)):
-                break
-            seen = said.index(prompt, seen) + len(prompt)
-            os.write(master, answer + b"\n")
-        while p.poll() is None and time.time() < deadline:
-            read(0.2)
-        read(0.2)
-        if p.poll() is None:
-            p.kill()
-            check(False, "%s: no end within %d s" % (" ".join(args[1:]), timeout))
-        return p.wait(), said
-    finally:
-        os.close(master)
-        os.close(slave)
 
 
 def build_with_typed_password(tool, work, archive, contents):

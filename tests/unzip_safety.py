@@ -9,11 +9,9 @@ writes on Unix without the UTF-8 flag, control characters in listed
 names, and the reason when an archive cannot be opened.
 """
 import argparse
-import io
 import os
 import pty
 import select
-import shutil
 import signal
 import stat
 import subprocess
@@ -21,19 +19,13 @@ import sys
 import time
 import zipfile
 
-from checks import check, finish, run, small_disk
+from checks import check, finish, fresh, run, small_disk
 
 
 def make_zip(path, entries, compression=zipfile.ZIP_STORED):
     with zipfile.ZipFile(path, "w", compression) as z:
         for name, data in entries:
             z.writestr(name, data)
-
-
-def fresh(path):
-    shutil.rmtree(path, ignore_errors=True)
-    os.makedirs(path)
-    return path
 
 
 def leftovers(folder):
