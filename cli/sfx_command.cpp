@@ -16,7 +16,7 @@
 #include "sfxbuilder/encrypt_to_temp.h"
 #include "sfxbuilder/extract_stub.h"
 #include "sfxbuilder/icon_file.h"
-#include "sfxbuilder/tollan_impl.h"
+#include "sfxbuilder/sfx_settings.h"
 #include "sfxstub/stub_core.h"
 #include "support/logger.h"
 #include "support/platform.h"
@@ -346,15 +346,15 @@ std::string outputWriteProblem(const std::string& temporary) {
 // Settings that would never take effect, by the stub's own rules: a usage
 // problem, or empty when the settings make sense. mode is the start-up
 // mode they give.
-std::string pointlessSettings(const TollanImpl& worker, bool haveProgram, bool inPlace, bool haveParams,
-                              StubMode mode) {
+std::string pointlessSettings(const SfxSettings& settings, bool haveParams, StubMode mode) {
+    const bool haveProgram = settings.runProgram, inPlace = settings.runInPlace;
     if (inPlace && mode != StubMode::Interactive) {
-        return std::string(worker.noInterface ? "--silent" : "--unzip-dir") +
+        return std::string(settings.silent ? "--silent" : "--unzip-dir") +
                " unpacks without the unzip dialog, and a --run-in-place program is started only from that "
                "dialog: it would never start. Leave out --run-in-place: --run PROGRAM with --unzip-dir DIR "
                "starts it in DIR after the unzip";
     }
-    if (mode == StubMode::Silent && worker.unzipDir.isEmpty() && !haveProgram) {
+    if (mode == StubMode::Silent && settings.unzipDir.empty() && !haveProgram) {
         return "--silent alone unpacks into a new temporary folder that nobody is told about: add --unzip-dir DIR "
                "(or --run PROGRAM to start a program from there)";
     }
@@ -374,35 +374,34 @@ int runBuild(int argc, char** argv) {
     if (!parseCommandLine(argc, argv, rules, &options, &rest, &problem)) return usage("build", problem);
     if (rest.size() != 2) return usage("build", "sfx build takes a zip file (or a folder) and an output file");
 
-    TollanImpl worker;
-    BuildRequest request;
+    SfxSettings settings;
     PasswordSource secret;
-    bool haveProgram = false, haveParams = false, haveKeyBits = false, inPlace = false, x64 = false;
+    bool haveParams = false, haveKeyBits = false, x64 = false;
     bool haveLog = false;
-    std::string program, logPath;
+    std::string logPath;
     for (const ParsedOption& o : options) {
         if (secret.take(o)) {
             continue;
         } else if (o.name == "--title") {
-            worker.appTitle.assign(o.value.c_str());
+            settings.title = o.value;
         } else if (o.name == "--caption") {
-            worker.progressCaption.assign(o.value.c_str());
+            settings.caption = o.value;
         } else if (o.name == "--unzip-dir") {
-            worker.unzipDir.assign(o.value.c_str());
+            settings.unzipDir = o.value;
         } else if (o.name == "--params") {
-            worker.autoParams.assign(o.value.c_str());
+            settings.params = o.value;
             haveParams = true;
         } else if (o.name == "--icon") {
-            worker.iconFile.assign(o.value.c_str());
+            settings.iconFile = o.value;
         } else if (o.name == "--silent") {
-            worker.noInterface = true;
+            settings.silent = true;
         } else if (o.name == "--run") {
-            program = o.value;  // an empty program is written too (one zero byte)
-            haveProgram = true;
+            settings.program = o.value;  // an empty program is written too (one zero byte)
+            settings.runProgram = true;
         } else if (o.name == "--run-in-place") {
-            inPlace = true;
+            settings.runInPlace = true;
         } else if (o.name == "--key-bits") {
-            if (!parseInt32(o.value, &request.keyBits))
+            if (!parseInt32(o.value, &settings.keyBits))
                 return usage("build", "the key length must be a whole number, not \"" + o.value + "\"");
             haveKeyBits = true;
         } else if (o.name == "--x64") {
@@ -412,43 +411,34 @@ int runBuild(int argc, char** argv) {
             haveLog = true;
         }
     }
-    if (inPlace && !haveProgram) return usage("build", "--run-in-place needs --run");
+    if (settings.runInPlace && !settings.runProgram) return usage("build", "--run-in-place needs --run");
     // The parameters the stub will read, as far as they choose its mode.
     StubParameters stub;
-    stub.noInterface = worker.noInterface;
-    stub.unzipDir.assign(worker.unzipDir.str());
-    stub.hasAutotemp = haveProgram && !inPlace;
+    stub.noInterface = settings.silent;
+    stub.unzipDir.assign(settings.unzipDir.c_str());
+    stub.hasAutotemp = settings.runProgram && !settings.runInPlace;
     const StubMode mode = chooseStubMode(stub);
-    problem = pointlessSettings(worker, haveProgram, inPlace, haveParams, mode);
+    problem = pointlessSettings(settings, haveParams, mode);
     if (!problem.empty()) return usage("build", problem);
     if (secret.ways > 1) return usage("build", "give the password one way only (-e, -p/--password or --password-file)");
     if (haveKeyBits && !secret.ways) return usage("build", "--key-bits needs a password (-e, -p or --password-file)");
     if (!secret.obtain(&problem)) return usage("build", problem);
-    if (haveKeyBits && (request.keyBits < 1 || request.keyBits > 256)) {
-        warn("--key-bits " + std::to_string(request.keyBits) + " is " +
-             (request.keyBits < 1 ? "below 1" : "above 256") + ": the payload is encrypted with " +
-             std::to_string(mapPayloadKeyLength(request.keyBits)) + "-bit keys");
+    if (haveKeyBits && (settings.keyBits < 1 || settings.keyBits > 256)) {
+        warn("--key-bits " + std::to_string(settings.keyBits) + " is " +
+             (settings.keyBits < 1 ? "below 1" : "above 256") + ": the payload is encrypted with " +
+             std::to_string(mapPayloadKeyLength(settings.keyBits)) + "-bit keys");
     }
+    settings.encrypt = secret.ways > 0;
+    settings.password = secret.password;
 
     const std::string& outPath = rest[1];
     PayloadPlan plan;
     plan.input = rest[0];
-    plan.program = haveProgram ? &program : nullptr;
-    plan.password = secret.ways ? secret.password.c_str() : nullptr;
+    plan.program = settings.runProgram ? &settings.program : nullptr;
+    plan.password = settings.encrypt ? settings.password.c_str() : nullptr;
     plan.mode = mode;
-    request.program = haveProgram ? program.c_str() : nullptr;
-    request.runFromTemp = !inPlace;
-    request.password = plan.password;
-    const char* method;
-    if (plan.password) {
-        request.variant = haveProgram ? BuildRequest::EncryptedWithProgram : BuildRequest::Encrypted;
-        method = haveProgram ? "CreateExe4" : "CreateExe3";
-    } else {
-        request.variant = haveProgram ? BuildRequest::WithProgram : BuildRequest::Plain;
-        method = haveProgram ? "CreateExe2" : "CreateExe";
-    }
 
-    if (!worker.iconFile.isEmpty()) warnAboutIcon(worker.iconFile.str());
+    if (!settings.iconFile.empty()) warnAboutIcon(settings.iconFile);
 
     // The sequence of the builder's COM methods: one log context named after
     // the method, the stub copied out of its carrier, the build, the context
@@ -456,7 +446,7 @@ int runBuild(int argc, char** argv) {
     // executable is written under a temporary name beside OUT.exe and put
     // in its place only when complete.
     Logger log;
-    log.enterContext(method, true);
+    log.enterContext(settings.methodName(), true);
     ReplacingOutput output;
     FolderArchive folderZip;
     std::string zipPath = rest[0], refusal;
@@ -470,17 +460,14 @@ int runBuild(int argc, char** argv) {
             built = logFailure(log, "The folder cannot be zipped", zipPath, refusal);
         zipPath = folderZip.path();
     }
-    request.zipPath = zipPath.c_str();
-    built = built && buildInputsUsable(zipPath, worker.iconFile.isEmpty() ? "" : worker.iconFile.str(), outPath,
-                                       plan, log);
+    built = built && buildInputsUsable(zipPath, settings.iconFile, outPath, plan, log);
     if (built && !output.begin(outPath.c_str(), &refusal))
         built = logFailure(log, "Failed to create file", outPath, reasonOnly(refusal, outPath));
     if (built) {
         output.closeFile();
-        request.outPath = output.path().c_str();
         StringBuffer stubCopy;
         built = extractCarriedStub(x64 ? kStub64ResourceId : kStubResourceId, stubCopy, &log) &&
-                buildFromStubCopy(stubCopy.str(), worker, request, &log);
+                buildFromStubCopy(stubCopy.str(), settings, zipPath.c_str(), output.path().c_str(), &log);
         if (!built) {
             std::string diskProblem = outputWriteProblem(output.path());
             if (!diskProblem.empty())

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "exeimage/exe_image.h"
-#include "sfxbuilder/tollan_impl.h"
+#include "sfxbuilder/sfx_settings.h"
 #include "support/file_sys.h"
 #include "support/log_base.h"
 #include "support/platform.h"
@@ -114,28 +114,13 @@ bool extractStubFromMemoryIn(const uint8_t* module, uint32_t size, uint16_t id, 
                          lg);
 }
 
-bool buildFromStubCopy(const char* stubCopyPath, TollanImpl& worker, const BuildRequest& request, LogBase* log) {
+bool buildFromStubCopy(const char* stubCopyPath, const SfxSettings& settings, const char* zipPath,
+                       const char* outPath, LogBase* log, const char* tempFolder) {
     LogBase& lg = logOrNull(log);
     bool ok = false;
     ExeImage* image = ExeImage::loadFromFile(stubCopyPath, &lg);
     if (image) {
-        switch (request.variant) {
-            case BuildRequest::Plain:
-                ok = worker.buildPlain(image, request.zipPath, request.outPath, &lg);
-                break;
-            case BuildRequest::WithProgram:
-                ok = worker.buildWithProgram(image, request.zipPath, request.program, request.runFromTemp,
-                                             request.outPath, &lg);
-                break;
-            case BuildRequest::Encrypted:
-                ok = worker.buildEncrypted(image, request.zipPath, request.keyBits, request.password,
-                                           request.outPath, &lg);
-                break;
-            case BuildRequest::EncryptedWithProgram:
-                ok = worker.buildEncryptedWithProgram(image, request.zipPath, request.keyBits, request.password,
-                                                      request.program, request.runFromTemp, request.outPath, &lg);
-                break;
-        }
+        ok = buildSelfExtractor(image, settings, zipPath, outPath, &lg, tempFolder);
         // Unmaps and closes the copy, which can then be deleted (Windows
         // refuses to delete a mapped file).
         delete image;

@@ -10,7 +10,7 @@
 class ExeImage;
 class LogBase;
 class StringBuffer;
-class TollanImpl;
+struct SfxSettings;
 
 constexpr uint16_t kStubResourceId = 218;    // the PE32 stub
 constexpr uint16_t kStub64ResourceId = 219;  // the x86_64 stub (command-line tool only)
@@ -34,19 +34,8 @@ bool extractStubIn(const char* modulePath, uint16_t id, const char* tempFolder, 
 bool extractStubFromMemoryIn(const uint8_t* module, uint32_t size, uint16_t id, const char* tempFolder,
                              StringBuffer& outPath, LogBase* log);
 
-// Which of the four builds, and its arguments.
-struct BuildRequest {
-    enum Variant { Plain, WithProgram, Encrypted, EncryptedWithProgram };
-    Variant variant = Plain;
-    const char* zipPath = nullptr;
-    const char* program = nullptr;   // the program variants
-    bool runFromTemp = true;         // "autotemp" (true) or "autorun"
-    int keyBits = 256;               // the encrypted variants, as the caller passed it
-    const char* password = nullptr;  // the encrypted variants
-    const char* outPath = nullptr;
-};
-
 // The sequence of one build method after the stub copy exists: load the
-// copy, run the worker's variant, destroy the image, delete the copy
-// (whatever happened). The log context is the caller's.
-bool buildFromStubCopy(const char* stubCopyPath, TollanImpl& worker, const BuildRequest& request, LogBase* log);
+// copy, build the settings into it (buildSelfExtractor), destroy the image,
+// delete the copy (whatever happened). The log context is the caller's.
+bool buildFromStubCopy(const char* stubCopyPath, const SfxSettings& settings, const char* zipPath,
+                       const char* outPath, LogBase* log, const char* tempFolder = nullptr);

@@ -18,7 +18,7 @@
 #include "exeimage/exe_image.h"
 #include "exeimage/test_pe_builder.h"
 #include "sfxbuilder/pipeline_test_util.h"
-#include "sfxbuilder/tollan_impl.h"
+#include "sfxbuilder/sfx_settings.h"
 #include "support/byte_reader.h"
 #include "support/data_buffer.h"
 #include "support/file_sys.h"
@@ -274,7 +274,6 @@ protected:
         zip = zipLike(2500, 'a');
         dir.write("in.zip", zip);
         zipPath = dir.file("in.zip");
-        worker.tempFolder.assign(tmp.c_str());
     }
     std::string out(const std::string& name) {
         std::string p = dir.file(name);
@@ -282,46 +281,45 @@ protected:
         return p;
     }
     std::string zip, zipPath;
-    TollanImpl worker;
+    SfxSettings settings;
 };
 
 // Each variant through the sequence: the output is right and the copy
 // is gone.
 TEST_F(BuildFromCopy, EachVariant) {
-    worker.appTitle.assign("Title");
+    settings.title = "Title";
+    settings.program = "run.exe";
+    settings.runInPlace = true;
+    settings.keyBits = 192;
+    settings.password = "pw";
     struct {
-        BuildRequest::Variant variant;
+        bool encrypt, runProgram;
+        const char* method;
         std::vector<std::string> names;
     } cases[] = {
-        {BuildRequest::Plain, {"appTitle", "zip"}},
-        {BuildRequest::WithProgram, {"autorun", "appTitle", "zip"}},
-        {BuildRequest::Encrypted, {"encrypted", "appTitle", "zip"}},
-        {BuildRequest::EncryptedWithProgram, {"encrypted", "appTitle", "autorun", "zip"}},
+        {false, false, "CreateExe", {"appTitle", "zip"}},
+        {false, true, "CreateExe2", {"autorun", "appTitle", "zip"}},
+        {true, false, "CreateExe3", {"encrypted", "appTitle", "zip"}},
+        {true, true, "CreateExe4", {"encrypted", "appTitle", "autorun", "zip"}},
     };
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(n);
         StringBuffer copy;
         ASSERT_TRUE(extractStubIn(modulePath.c_str(), kStubResourceId, tmp.c_str(), copy, nullptr));
-        BuildRequest r;
-        r.variant = c.variant;
-        r.zipPath = zipPath.c_str();
-        r.program = "run.exe";
-        r.runFromTemp = false;
-        r.keyBits = 192;
-        r.password = "pw";
+        settings.encrypt = c.encrypt;
+        settings.runProgram = c.runProgram;
+        EXPECT_STREQ(settings.methodName(), c.method);
         std::string path = out("out" + std::to_string(n++) + ".exe");
-        r.outPath = path.c_str();
         RecordingLog log;
-        ASSERT_TRUE(buildFromStubCopy(copy.str(), worker, r, &log));
+        ASSERT_TRUE(buildFromStubCopy(copy.str(), settings, zipPath.c_str(), path.c_str(), &log, tmp.c_str()));
         EXPECT_EQ(log.lines, std::vector<std::string>{});
         EXPECT_FALSE(fileIsThere(copy.str()));
         auto entries = rcData(path);
         std::vector<std::string> names;
         for (auto& e : entries) names.push_back(e.first);
         EXPECT_EQ(names, c.names);
-        bool enc = c.variant == BuildRequest::Encrypted || c.variant == BuildRequest::EncryptedWithProgram;
-        EXPECT_EQ(enc ? decrypt(entries.back().second, 192, "pw") : entries.back().second, zip);
+        EXPECT_EQ(c.encrypt ? decrypt(entries.back().second, 192, "pw") : entries.back().second, zip);
         EXPECT_EQ(namesIn(tmp), std::vector<std::string>{});
     }
 }
@@ -333,29 +331,27 @@ TEST_F(BuildFromCopy, CopyDeletedOnFailure) {
         const char* name;
         std::string copyBytes;  // written as tmp/tln.tmp; "-" : no file
         bool goodZip;
-        BuildRequest::Variant variant;
+        bool encrypt, runProgram;
         std::string firstError;
     } cases[] = {
-        {"copy is not a PE", "MZ but not much else", true, BuildRequest::Plain, "DOS header is truncated"},
-        {"copy is empty", "", true, BuildRequest::Encrypted, "Failed to create file mapping"},
-        {"copy missing", "-", true, BuildRequest::Plain, "Failed to open file"},
-        {"zip missing", asText(stub), false, BuildRequest::Plain, ""},
-        {"zip missing, encrypted", asText(stub), false, BuildRequest::EncryptedWithProgram, ""},
+        {"copy is not a PE", "MZ but not much else", true, false, false, "DOS header is truncated"},
+        {"copy is empty", "", true, true, false, "Failed to create file mapping"},
+        {"copy missing", "-", true, false, false, "Failed to open file"},
+        {"zip missing", asText(stub), false, false, false, ""},
+        {"zip missing, encrypted", asText(stub), false, true, true, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string copy = tmp + "tln.tmp";
         if (c.copyBytes != "-") dir.write("tmp/tln.tmp", c.copyBytes);
         std::string missingZip = dir.file("missing.zip");
-        BuildRequest r;
-        r.variant = c.variant;
-        r.password = "pw";
-        r.program = "";
-        r.zipPath = c.goodZip ? zipPath.c_str() : missingZip.c_str();
+        settings.encrypt = c.encrypt;
+        settings.runProgram = c.runProgram;
+        settings.password = "pw";
         std::string path = out("failed.exe");
-        r.outPath = path.c_str();
         RecordingLog log;
-        EXPECT_FALSE(buildFromStubCopy(copy.c_str(), worker, r, &log));
+        EXPECT_FALSE(buildFromStubCopy(copy.c_str(), settings, c.goodZip ? zipPath.c_str() : missingZip.c_str(),
+                                       path.c_str(), &log, tmp.c_str()));
         ASSERT_FALSE(log.errors().empty());
         if (!c.firstError.empty()) {
             EXPECT_EQ(log.errors()[0], c.firstError);
@@ -365,8 +361,7 @@ TEST_F(BuildFromCopy, CopyDeletedOnFailure) {
         EXPECT_EQ(namesIn(tmp), std::vector<std::string>{});
     }
     RecordingLog log;
-    BuildRequest r;
-    EXPECT_FALSE(buildFromStubCopy(nullptr, worker, r, &log));
+    EXPECT_FALSE(buildFromStubCopy(nullptr, settings, nullptr, nullptr, &log));
     EXPECT_EQ(log.lines, (std::vector<std::string>{"error: Failed to open file", "data: filename = "}));
 }
 
@@ -385,9 +380,12 @@ void parallelBuilds(const Bytes& module, const std::string& zipPath, const std::
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; i++) {
         threads.emplace_back([&, i] {
-            TollanImpl w;
-            w.appTitle.assign(("Build " + std::to_string(i)).c_str());
-            w.tempFolder.assign(tempFolder.c_str());
+            SfxSettings settings;
+            settings.title = "Build " + std::to_string(i);
+            settings.runProgram = i % 2 == 1;
+            settings.program = "go.exe";
+            settings.encrypt = i % 4 >= 2;
+            settings.password = "pw";
             RecordingLog log;
             StringBuffer copy;
             ready++;
@@ -400,14 +398,9 @@ void parallelBuilds(const Bytes& module, const std::string& zipPath, const std::
             (*copies)[size_t(i)] = copy.str();
             extractedCount++;
             while (extractedCount.load() < kThreads) std::this_thread::yield();
-            BuildRequest r;
-            r.variant = BuildRequest::Variant(i % 4);
-            r.zipPath = zipPath.c_str();
-            r.program = "go.exe";
-            r.password = "pw";
             std::string out = outFolder + "out" + std::to_string(i) + ".exe";
-            r.outPath = out.c_str();
-            built[i] = extracted[i] && buildFromStubCopy(copy.str(), w, r, &log);
+            built[i] = extracted[i] && buildFromStubCopy(copy.str(), settings, zipPath.c_str(), out.c_str(), &log,
+                                                         tempFolder.c_str());
             for (auto& e : log.errors()) errors[size_t(i)] += e + "; ";
         });
     }

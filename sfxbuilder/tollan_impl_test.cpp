@@ -15,7 +15,6 @@
 #include "exeimage/exe_image.h"
 #include "exeimage/test_pe_builder.h"
 #include "sfxbuilder/encrypt_to_temp.h"
-#include "sfxbuilder/extract_stub.h"
 #include "sfxbuilder/pipeline_test_util.h"
 #include "support/byte_reader.h"
 #include "support/data_buffer.h"
@@ -94,6 +93,18 @@ Output readOutput(const std::string& path) {
     o.group = leafText(img->findFirstGroupIconLeaf());
     return o;
 }
+
+// Which variant of the worker, and its arguments as the worker takes them.
+struct BuildRequest {
+    enum Variant { Plain, WithProgram, Encrypted, EncryptedWithProgram };
+    Variant variant = Plain;
+    const char* zipPath = nullptr;
+    const char* program = nullptr;
+    bool runFromTemp = true;
+    int keyBits = 256;
+    const char* password = nullptr;
+    const char* outPath = nullptr;
+};
 
 // Runs one variant of the worker on an image.
 bool runVariant(TollanImpl& w, ExeImage* image, const BuildRequest& r, LogBase* log) {

@@ -1,7 +1,6 @@
 #include "sfxbuilder/com/tollan_object.h"
 
 #include "sfxbuilder/extract_stub.h"
-#include "sfxbuilder/tollan_impl.h"
 
 namespace {
 
@@ -12,16 +11,16 @@ const char kDrawnText[] = "ATL 3.0 : Tollan";
 
 // A BSTR argument as ANSI text; a null BSTR is the empty string.
 StringBuffer ansi(BSTR s) { return StringBuffer(reinterpret_cast<const char16_t*>(s ? s : L"")); }
+std::string ansiText(BSTR s) { return ansi(s).str(); }
 
-HRESULT getText(const StringBuffer& text, BSTR* out) {
+HRESULT getText(const std::string& text, BSTR* out) {
     if (!out) return E_POINTER;
-    *out = reinterpret_cast<BSTR>(text.toBstr());
+    *out = reinterpret_cast<BSTR>(StringBuffer(text.c_str()).toBstr());
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT putText(StringBuffer& text, BSTR value) {
-    StringBuffer converted = ansi(value);
-    text.assign(converted.str());
+HRESULT putText(std::string& text, BSTR value) {
+    text = ansiText(value);
     return S_OK;
 }
 
@@ -62,24 +61,25 @@ STDMETHODIMP_(ULONG) TollanObject::Release() { return outer()->Release(); }
 
 // ---- The build methods -----------------------------------------------------
 
-HRESULT TollanObject::build(const char* method, BuildRequest& request) {
-    log_.enterContext(method, true);
+HRESULT TollanObject::build(BSTR zipFilename, const BSTR* program, const LONG* keyLength, BSTR password,
+                            BSTR exeFilename) {
+    SfxSettings settings = properties_;
+    settings.runProgram = program != nullptr;
+    if (program) settings.program = ansiText(*program);
+    settings.encrypt = keyLength != nullptr;
+    if (keyLength) {
+        settings.keyBits = int(*keyLength);
+        settings.password = ansiText(password);
+    }
+    const std::string zip = ansiText(zipFilename), exe = ansiText(exeFilename);
+
+    log_.enterContext(settings.methodName(), true);
     bool built = false;
     char modulePath[1024];
     DWORD n = GetModuleFileNameA(com_server::module(), modulePath, sizeof modulePath);
     StringBuffer stubCopy;
-    if (n > 0 && n < sizeof modulePath && extractStub(modulePath, kStubResourceId, stubCopy, &log_)) {
-        // The worker lives for this call only and gets the settings as they
-        // are now.
-        TollanImpl worker;
-        worker.autoParams.assign(autoRunParams_.str());
-        worker.progressCaption.assign(exeUnzipCaption_.str());
-        worker.unzipDir.assign(exeUnzipDir_.str());
-        worker.appTitle.assign(exeTitle_.str());
-        worker.iconFile.assign(exeIconFile_.str());
-        worker.noInterface = noInterface_;
-        built = buildFromStubCopy(stubCopy.str(), worker, request, &log_);
-    }
+    if (n > 0 && n < sizeof modulePath && extractStub(modulePath, kStubResourceId, stubCopy, &log_))
+        built = buildFromStubCopy(stubCopy.str(), settings, zip.c_str(), exe.c_str(), &log_);
     log_.leaveContext();
     if (built) return S_OK;
     StringBuffer text;
@@ -89,49 +89,20 @@ HRESULT TollanObject::build(const char* method, BuildRequest& request) {
 }
 
 STDMETHODIMP TollanObject::CreateExe(BSTR zipFilename, BSTR exeFilename) {
-    StringBuffer zip = ansi(zipFilename), exe = ansi(exeFilename);
-    BuildRequest request;
-    request.variant = BuildRequest::Plain;
-    request.zipPath = zip.str();
-    request.outPath = exe.str();
-    return build("CreateExe", request);
+    return build(zipFilename, nullptr, nullptr, nullptr, exeFilename);
 }
 
 STDMETHODIMP TollanObject::CreateExe2(BSTR zipFilename, BSTR autoRunFilename, BSTR exeFilename) {
-    StringBuffer zip = ansi(zipFilename), program = ansi(autoRunFilename), exe = ansi(exeFilename);
-    BuildRequest request;
-    request.variant = BuildRequest::WithProgram;
-    request.zipPath = zip.str();
-    request.program = program.str();
-    request.runFromTemp = unzipToTemp_;
-    request.outPath = exe.str();
-    return build("CreateExe2", request);
+    return build(zipFilename, &autoRunFilename, nullptr, nullptr, exeFilename);
 }
 
 STDMETHODIMP TollanObject::CreateExe3(BSTR zipFilename, LONG encryptKeyLength, BSTR password, BSTR exeFilename) {
-    StringBuffer zip = ansi(zipFilename), pw = ansi(password), exe = ansi(exeFilename);
-    BuildRequest request;
-    request.variant = BuildRequest::Encrypted;
-    request.zipPath = zip.str();
-    request.keyBits = int(encryptKeyLength);
-    request.password = pw.str();
-    request.outPath = exe.str();
-    return build("CreateExe3", request);
+    return build(zipFilename, nullptr, &encryptKeyLength, password, exeFilename);
 }
 
 STDMETHODIMP TollanObject::CreateExe4(BSTR zipFilename, BSTR autoRunFilename, LONG keyLength, BSTR password,
                                       BSTR exeFilename) {
-    StringBuffer zip = ansi(zipFilename), program = ansi(autoRunFilename), pw = ansi(password),
-                 exe = ansi(exeFilename);
-    BuildRequest request;
-    request.variant = BuildRequest::EncryptedWithProgram;
-    request.zipPath = zip.str();
-    request.program = program.str();
-    request.runFromTemp = unzipToTemp_;
-    request.keyBits = int(keyLength);
-    request.password = pw.str();
-    request.outPath = exe.str();
-    return build("CreateExe4", request);
+    return build(zipFilename, &autoRunFilename, &keyLength, password, exeFilename);
 }
 
 STDMETHODIMP TollanObject::SaveXmlLog(BSTR filename) {
@@ -144,36 +115,36 @@ STDMETHODIMP TollanObject::SaveXmlLog(BSTR filename) {
 
 STDMETHODIMP TollanObject::get_UnzipToTemp(LONG* value) {
     if (!value) return E_POINTER;
-    *value = unzipToTemp_ ? 1 : 0;
+    *value = properties_.runInPlace ? 0 : 1;
     return S_OK;
 }
 
 STDMETHODIMP TollanObject::put_UnzipToTemp(LONG value) {
-    unzipToTemp_ = value != 0;
+    properties_.runInPlace = value == 0;
     return S_OK;
 }
 
 STDMETHODIMP TollanObject::get_ExeNoInterface(LONG* value) {
     if (!value) return E_POINTER;
-    *value = noInterface_ ? 1 : 0;
+    *value = properties_.silent ? 1 : 0;
     return S_OK;
 }
 
 STDMETHODIMP TollanObject::put_ExeNoInterface(LONG value) {
-    noInterface_ = value != 0;
+    properties_.silent = value != 0;
     return S_OK;
 }
 
-STDMETHODIMP TollanObject::get_AutoRunParams(BSTR* value) { return getText(autoRunParams_, value); }
-STDMETHODIMP TollanObject::put_AutoRunParams(BSTR value) { return putText(autoRunParams_, value); }
-STDMETHODIMP TollanObject::get_ExeTitle(BSTR* value) { return getText(exeTitle_, value); }
-STDMETHODIMP TollanObject::put_ExeTitle(BSTR value) { return putText(exeTitle_, value); }
-STDMETHODIMP TollanObject::get_ExeIconFile(BSTR* value) { return getText(exeIconFile_, value); }
-STDMETHODIMP TollanObject::put_ExeIconFile(BSTR value) { return putText(exeIconFile_, value); }
-STDMETHODIMP TollanObject::get_ExeUnzipCaption(BSTR* value) { return getText(exeUnzipCaption_, value); }
-STDMETHODIMP TollanObject::put_ExeUnzipCaption(BSTR value) { return putText(exeUnzipCaption_, value); }
-STDMETHODIMP TollanObject::get_ExeUnzipDir(BSTR* value) { return getText(exeUnzipDir_, value); }
-STDMETHODIMP TollanObject::put_ExeUnzipDir(BSTR value) { return putText(exeUnzipDir_, value); }
+STDMETHODIMP TollanObject::get_AutoRunParams(BSTR* value) { return getText(properties_.params, value); }
+STDMETHODIMP TollanObject::put_AutoRunParams(BSTR value) { return putText(properties_.params, value); }
+STDMETHODIMP TollanObject::get_ExeTitle(BSTR* value) { return getText(properties_.title, value); }
+STDMETHODIMP TollanObject::put_ExeTitle(BSTR value) { return putText(properties_.title, value); }
+STDMETHODIMP TollanObject::get_ExeIconFile(BSTR* value) { return getText(properties_.iconFile, value); }
+STDMETHODIMP TollanObject::put_ExeIconFile(BSTR value) { return putText(properties_.iconFile, value); }
+STDMETHODIMP TollanObject::get_ExeUnzipCaption(BSTR* value) { return getText(properties_.caption, value); }
+STDMETHODIMP TollanObject::put_ExeUnzipCaption(BSTR value) { return putText(properties_.caption, value); }
+STDMETHODIMP TollanObject::get_ExeUnzipDir(BSTR* value) { return getText(properties_.unzipDir, value); }
+STDMETHODIMP TollanObject::put_ExeUnzipDir(BSTR value) { return putText(properties_.unzipDir, value); }
 
 // ---- ISupportErrorInfo, IProvideClassInfo2 ----------------------------------
 

@@ -12,11 +12,10 @@
 #include "com/control/control_base.h"
 #include "com/server.h"
 #include "sfxbuilder/com/tollan.h"  // generated from tollan.idl
+#include "sfxbuilder/sfx_settings.h"
 #include "support/logger.h"
 #include "support/rich_error_info.h"
 #include "support/string_buffer.h"
-
-struct BuildRequest;
 
 class TollanObject final : public com_server::Dispatch<ITollan>,
                            public ISupportErrorInfo,
@@ -65,16 +64,13 @@ private:
     ~TollanObject();
 
     HRESULT queryOwnInterface(REFIID riid, void** out);
-    // One build method: log context, stub copy, build, error information.
-    HRESULT build(const char* method, BuildRequest& request);
+    // One build method: the properties as they are now with the method's
+    // own arguments, then log context, stub copy, build, error information.
+    HRESULT build(BSTR zipFilename, const BSTR* program, const LONG* keyLength, BSTR password, BSTR exeFilename);
 
-    bool unzipToTemp_ = true;
-    bool noInterface_ = false;
-    StringBuffer autoRunParams_;
-    StringBuffer exeTitle_;
-    StringBuffer exeIconFile_;
-    StringBuffer exeUnzipCaption_;
-    StringBuffer exeUnzipDir_;
+    // The properties: UnzipToTemp is !runInPlace, ExeNoInterface is
+    // silent; a build adds the program and the password of its method.
+    SfxSettings properties_;
     Logger log_;
     RichErrorInfo errorInfo_;
 };
