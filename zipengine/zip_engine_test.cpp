@@ -1,0 +1,252 @@
+#include "zipengine/zip_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/platform.h"
+#include "support/testing/scratch_dir.h"
+#include "support/testing/tree_listing.h"
+
+namespace {
+
+const char kSep = platform::pathSeparator();
+
+class ZipEngineTest : public ::testing::Test {
+protected:
+    void TearDown() override { removeTree(root()); }
+    std::string root() const { return dir_.path().substr(0, dir_.path().size() - 1); }
+    std::string at(const std::string& rel) const {
+        std::string p = dir_.path() + rel;
+        for (char& c : p) if (c == '/') c = kSep;
+        return p;
+    }
+    void put(const std::string& rel, const std::string& bytes) {
+        const std::string p = at(rel);
+        platform::createDirectoryChain(p.substr(0, p.rfind(kSep)).c_str());
+        platform::FileHandle h = platform::openFile(p.c_str(), platform::OpenMode::CreateAlways);
+        uint32_t w = 0;
+        ASSERT_TRUE(h != platform::kInvalidFile && platform::writeFile(h, bytes.data(), uint32_t(bytes.size()), &w));
+        platform::closeFile(h);
+    }
+    // The source tree most tests pack.
+    void makeTree() {
+        put("in/a.txt", "alpha");
+        put("in/b.bin", std::string(300000, 'b') + "tail");
+        put("in/sub/c.txt", "gamma");
+        put("in/sub/d.dat", "delta");
+    }
+    std::string zipOf(const std::string& source, bool recurse, const std::string& password = "") {
+        ZipEngine e;
+        e.newArchive("");
+        e.addFolderContents(source, recurse);
+        e.setPasswordProtection(!password.empty());
+        e.setPassword(password);
+        e.setOutputName(at("out.zip"));
+        e.writeArchive();
+        return at("out.zip");
+    }
+    static std::set<std::string> names(ZipEngine& e) {
+        std::set<std::string> out;
+        for (EntryCollection c = e.getEntries(); c.hasMore();) out.insert(c.next().fileName);
+        return out;
+    }
+
+    ScratchDir dir_;
+};
+
+TEST_F(ZipEngineTest, AddFolderContentsTakesWhatThePathOrPatternNames) {
+    makeTree();
+    struct {
+        std::string source;
+        bool recurse;
+        std::set<std::string> entries;
+    } const cases[] = {
+        {"in", false, {"a.txt", "b.bin"}},
+        {"in", true, {"a.txt", "b.bin", "sub/", "sub/c.txt", "sub/d.dat"}},
+        {"in/*", true, {"a.txt", "b.bin", "sub/", "sub/c.txt", "sub/d.dat"}},
+        {"in/*.txt", false, {"a.txt"}},
+        {"in/*.txt", true, {"a.txt", "sub/c.txt"}},
+        {"in/sub/d.dat", false, {"d.dat"}},
+    };
+    for (const auto& c : cases) {
+        ZipEngine e;
+        e.openZip(zipOf(at(c.source), c.recurse));
+        EXPECT_EQ(names(e), c.entries) << c.source << (c.recurse ? " recursive" : "");
+    }
+}
+
+TEST_F(ZipEngineTest, PasswordDecidesWhetherTheArchiveOpens) {
+    makeTree();
+    struct {
+        std::string writtenWith, openedWith;
+        bool opens;
+    } const cases[] = {
+        {"", "", true},
+        {"", "unused", true},
+        {"s3cret", "s3cret", true},
+        {"s3cret", "", false},
+        {"s3cret", "S3cret", false},
+        {" ", " ", true},  // blanks are a password
+    };
+    for (const auto& c : cases) {
+        const std::string zip = zipOf(at("in"), true, c.writtenWith);
+        ZipEngine e;
+        e.setPassword(c.openedWith);
+        const std::string label = "'" + c.writtenWith + "' opened with '" + c.openedWith + "'";
+        if (!c.opens) {
+            EXPECT_THROW(e.openZip(zip), ZipEngineError) << label;
+            EXPECT_EQ(e.getEntries().count(), 0u) << label;  // empty, not an error
+            continue;
+        }
+        e.openZip(zip);
+        EXPECT_EQ(e.getEntries().count(), 5u) << label;
+        const std::string out = at("x" + std::to_string(&c - cases));
+        e.unzipToFolder(out);
+        EXPECT_EQ(readWholeFile(out + kSep + "b.bin"), std::string(300000, 'b') + "tail") << label;
+        EXPECT_EQ(readWholeFile(out + kSep + "sub" + kSep + "d.dat"), "delta") << label;
+    }
+}
+
+TEST_F(ZipEngineTest, UnzipPercentRisesToOneHundred) {
+    std::string big;
+    for (uint32_t x = 1; big.size() < 3000000; x = x * 1103515245u + 12345u) big += char(x >> 23);
+    put("in/big.bin", big);
+    put("in/small.txt", "s");
+    ZipEngine e;
+    std::vector<int> seen;
+    e.setUnzipPercentDone([&](int p) { seen.push_back(p); });
+    e.openZip(zipOf(at("in"), false));
+    e.unzipToFolder(at("out"));
+    ASSERT_GE(seen.size(), 3u);  // inside the one large entry too
+    EXPECT_EQ(seen.front(), 0);
+    EXPECT_EQ(seen.back(), 100);
+    for (size_t i = 1; i < seen.size(); i++) EXPECT_LE(seen[i - 1], seen[i]) << "at report " << i;
+    EXPECT_EQ(readWholeFile(at("out/big.bin")), big);
+}
+
+TEST_F(ZipEngineTest, OperationsOutOfOrderOrFailingThrow) {
+    makeTree();
+    put("blocker", "a file where a folder should go");
+    const std::string zip = zipOf(at("in"), false);
+    using K = ZipEngineError::Kind;
+    struct {
+        const char* what;
+        void (*run)(ZipEngine&, const std::string& zip, const std::string& dir);
+        K kind;
+    } const cases[] = {
+        {"entries before open", [](ZipEngine& e, auto&, auto&) { e.getEntries(); }, K::OutOfOrder},
+        {"unzip before open", [](ZipEngine& e, auto&, auto& d) { e.unzipToFolder(d + "o"); }, K::OutOfOrder},
+        {"unzip after failed open",
+         [](ZipEngine& e, auto&, auto& d) {
+             try { e.openZip(d + "missing.zip"); } catch (const ZipEngineError&) {}
+             e.unzipToFolder(d + "o");
+         },
+         K::OutOfOrder},
+        {"next past the end",
+         [](ZipEngine& e, auto& z, auto&) {
+             e.openZip(z);
+             EntryCollection c = e.getEntries();
+             while (c.hasMore()) c.next();
+             c.next();
+         },
+         K::OutOfOrder},
+        {"add before new archive", [](ZipEngine& e, auto&, auto& d) { e.addFolderContents(d + "in", false); },
+         K::OutOfOrder},
+        {"write before new archive", [](ZipEngine& e, auto&, auto&) { e.writeArchive(); }, K::OutOfOrder},
+        {"write without a name",
+         [](ZipEngine& e, auto&, auto&) {
+             e.newArchive("");
+             e.writeArchive();
+         },
+         K::Failed},
+        {"protection without password",
+         [](ZipEngine& e, auto&, auto& d) {
+             e.newArchive(d + "p.zip");
+             e.setPasswordProtection(true);
+             e.writeArchive();
+         },
+         K::Failed},
+        {"missing folder", [](ZipEngine& e, auto&, auto& d) { e.newArchive(""), e.addFolderContents(d + "nope/*", 0); },
+         K::Failed},
+        {"not a zip", [](ZipEngine& e, auto&, auto& d) { e.openZip(d + "blocker"); }, K::Failed},
+        {"unzip onto a file",
+         [](ZipEngine& e, auto& z, auto& d) {
+             e.openZip(z);
+             e.unzipToFolder(d + "blocker");
+         },
+         K::Failed},
+        {"unzip to no folder",
+         [](ZipEngine& e, auto& z, auto&) {
+             e.openZip(z);
+             e.unzipToFolder("");
+         },
+         K::Failed},
+    };
+    for (const auto& c : cases) {
+        ZipEngine e;
+        try {
+            c.run(e, zip, dir_.path());
+            ADD_FAILURE() << c.what << ": no error";
+        } catch (const ZipEngineError& x) {
+            EXPECT_EQ(x.kind(), c.kind) << c.what << ": " << x.what();
+        }
+    }
+}
+
+TEST_F(ZipEngineTest, FailedWriteKeepsTheOldArchiveAndLeavesNoTemporary) {
+    put("in/a.txt", "alpha");
+    put("out.zip", "old contents");
+    ZipEngine e;
+    e.newArchive(at("out.zip"));
+    e.addFolderContents(at("in/a.txt"), false);
+    platform::deleteFile(at("in/a.txt").c_str());  // gone before the write
+    EXPECT_THROW(e.writeArchive(), ZipEngineError);
+    EXPECT_EQ(readWholeFile(at("out.zip")), "old contents");
+    EXPECT_EQ(listTree(root()), (std::vector<std::string>{"in/", "out.zip"}));
+}
+
+// Well-formed: every tag closed in order, one root element.
+bool wellFormedXml(const std::string& x) {
+    std::vector<std::string> open;
+    int roots = 0;
+    for (size_t i = x.find('<'); i != std::string::npos; i = x.find('<', i + 1)) {
+        if (x.compare(i, 9, "<![CDATA[") == 0) {
+            i = x.find("]]>", i);
+            if (i == std::string::npos) return false;
+            continue;
+        }
+        const size_t end = x.find('>', i);
+        if (end == std::string::npos) return false;
+        std::string tag = x.substr(i + 1, end - i - 1);
+        tag = tag.substr(0, tag.find(' '));  // without attributes
+        if (tag[0] == '?') continue;
+        if (tag[0] != '/') {
+            if (open.empty()) roots++;
+            open.push_back(tag);
+        } else if (open.empty() || open.back() != tag.substr(1)) {
+            return false;
+        } else {
+            open.pop_back();
+        }
+    }
+    return open.empty() && roots == 1;
+}
+
+TEST_F(ZipEngineTest, SavedLogIsXmlNamingTheOperations) {
+    makeTree();
+    put("blocker", "x");
+    ZipEngine e;
+    e.openZip(zipOf(at("in"), false));
+    e.unzipToFolder(at("ok"));
+    EXPECT_THROW(e.unzipToFolder(at("blocker")), ZipEngineError);
+    e.saveLog(at("log.xml"));
+    const std::string xml = readWholeFile(at("log.xml"));
+    EXPECT_TRUE(wellFormedXml(xml)) << xml;
+    for (const char* part : {"<OpenZip>", "<UnzipToFolder>", "<files>2</files>", "blocker"})
+        EXPECT_NE(xml.find(part), std::string::npos) << part << " in\n" << xml;
+}
+
+}  // namespace
