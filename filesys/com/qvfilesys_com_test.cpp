@@ -1,8 +1,8 @@
 // The file-system helper DLL as an early-bound COM client sees it: loaded
 // from its file and registered, the Enumerator created by ProgID, its
 // settings, the walk through IEnumVARIANT over a prepared folder tree, the
-// items' values, the class object's refusals, the module count and
-// unregistration.
+// items' values, the class object's refusals, the module count,
+// unregistration and the type library the DLL carries, read back.
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
@@ -445,6 +445,250 @@ TEST(QvFileSysCom, ClassObjectRefusals) {
     EXPECT_EQ(out, nullptr);
     factory->Release();
     EXPECT_EQ(g_canUnloadNow(), S_OK);
+}
+
+// The type library in the DLL, read back as any client reads it.
+struct Member {  // one function of an interface, in virtual table order
+    INVOKEKIND kind;
+    MEMBERID id;
+    SHORT params;          // the result parameter included
+    WORD flags;
+    const wchar_t* names;  // GetNames of the id, space-separated
+    const wchar_t* help;   // null: none
+};
+struct Constant {
+    const wchar_t* name;
+    LONG value;
+    const wchar_t* help;  // null: none
+};
+struct Type {
+    const wchar_t* name;
+    TYPEKIND kind;
+    const wchar_t* guid;  // null: none
+    WORD flags;
+    const wchar_t* help;
+    const wchar_t* base;  // the interface derived from, or a class's default one
+    std::vector<Member> members;
+    std::vector<Constant> constants;
+};
+
+std::wstring text(BSTR b) { return b ? std::wstring(b, SysStringLen(b)) : L"(none)"; }
+std::wstring text(const wchar_t* s) { return s ? s : L"(none)"; }
+
+std::wstring nameOfType(ITypeInfo* info, HREFTYPE ref) {
+    ITypeInfo* other = nullptr;
+    BSTR name = nullptr;
+    if (SUCCEEDED(info->GetRefTypeInfo(ref, &other))) {
+        other->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
+        other->Release();
+    }
+    std::wstring s = text(name);
+    SysFreeString(name);
+    return s;
+}
+
+std::vector<Type> expectedTypes() {
+    const WORD dual = TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE;  // the dispatch view's
+    const INVOKEKIND put = INVOKE_PROPERTYPUT, get = INVOKE_PROPERTYGET;
+    struct Setting {
+        const wchar_t* name;
+        const wchar_t* help;
+    };
+    const Setting settings[] = {
+        {L"RootPath", L"Returns or sets root path for this enumerator"},
+        {L"NameMask", L"Returns or sets file/directory name mask"},
+        {L"AttributeMask", L"Enumerator matches items that have any attribute specified in the AttributeMask property"},
+        {L"Recurse", L"Returns or sets recurse flag"},
+        {L"ExcludedFolders", L"Returns or sets folders that are not enumerated"},
+        {L"ExcludedExt", L"Returns or sets file extensions that are not enumerated"},
+    };
+    std::vector<Member> enumerator;  // a write entry, then a read entry
+    for (const Setting& s : settings) {
+        MEMBERID id = MEMBERID(enumerator.size() / 2 + 1);
+        enumerator.push_back({put, id, 1, 0, s.name, s.help});
+        enumerator.push_back({get, id, 1, 0, s.name, s.help});
+    }
+    enumerator.push_back({get, 7, 1, 0, L"Items res", L"Returns collection of file system items"});
+    const std::vector<Member> item = {
+        {get, 0, 1, 0, L"Name res", L"Returns item's name"},
+        {get, 1, 1, 0, L"ShortName res", L"Returns file name in the classic 8.3 (filename.ext) filename format"},
+        {get, 2, 1, 0, L"Ext res", L"Returns file name extension"},
+        {get, 3, 1, 0, L"path res", L"Returns full path with file name and extension"},  // as RootPath's parameter
+        {get, 4, 1, 0, L"Drive res", L"Returns drive letter, followed by a colon (:)"},
+        {get, 5, 1, 0, L"Dir res", L"Returns directory path, including trailing slash"},
+        {get, 6, 1, 0, L"Attributes res", L"Returns the file attributes"},
+        {get, 7, 1, 0, L"DateCreated res", L"Returns the time the file was created."},
+        {get, 8, 1, 0, L"DateLastAccessed res", L"Returns the time that the file was last accessed."},
+        {get, 9, 1, 0, L"DateLastModified res", L"Returns time that the file was last written to."},
+        {get, 10, 1, 0, L"FileSizeHigh res", L"Returns the high-order value of the file size, in bytes."},
+        {get, 11, 1, 0, L"FileSize res", L"Returns the low-order value of the file size, in bytes."},
+        {get, 12, 1, 0, L"CompressedFileSizeHigh res",
+         L"Returns the high-order value of the the actual number of bytes of disk storage used to store a specified file."},
+        {get, 13, 1, 0, L"CompressedFileSize res",
+         L"Returns the low-order value of the the actual number of bytes of disk storage used to store a specified file."},
+        {get, 15, 2, 0, L"Icon size Icon", L"Returns icon that represents the file."},
+        {get, 16, 1, 0, L"TypeName res", L"Returns the string that describes the file's type."},
+    };
+    const std::vector<Constant> attributes = {
+        {L"qvfArchive", 32, L"The file or directory is an archive file or directory. Applications use this attribute to mark files for backup or removal."},
+        {L"qvfCompressed", 2048, L"The file or directory is compressed. For a file, this means that all of the data in the file is compressed. For a directory, this means that compression is the default for newly created files and subdirectories."},
+        {L"qvfDirectory", 16, L"The item identifies a directory."},
+        {L"qvfEncrypted", 64, L"The file or directory is encrypted. For a file, this means that all data streams are encrypted. For a directory, this means that encryption is the default for newly created files and subdirectories."},
+        {L"qvfHidden", 2, L"The file or directory is hidden. It is not included in an ordinary directory listing."},
+        {L"qvfNormal", 128, L"The file or directory has no other attributes set. This attribute is valid only if used alone."},
+        {L"qvfOffline", 4096, L"The file data is not immediately available. Indicates that the file data has been physically moved to offline storage."},
+        {L"qvfReadOnly", 1, L"The file or directory is read-only. Applications can read the file but cannot write to it or delete it. In the case of a directory, applications cannot delete it."},
+        {L"qvfReparsePoint", 1024, L"The file has an associated reparse point."},
+        {L"qvfSparseFile", 512, L"The file is a sparse file."},
+        {L"qvfSystem", 4, L"The file or directory is part of the operating system or is used exclusively by the operating system."},
+        {L"qvfTemporary", 256, L"The file is being used for temporary storage. File systems attempt to keep all of the data in memory for quicker access, rather than flushing it back to mass storage. A temporary file should be deleted by the application as soon as it is no longer needed."},
+        {L"qvfAll", 8183, L"All flags."},
+    };
+    return {
+        {L"IEnumerator", TKIND_DISPATCH, L"{F6D331E5-3AAD-11D2-9889-204C4F4F5020}", dual, L"IEnumerator Interface",
+         L"IDispatch", enumerator, {}},
+        {L"IItems", TKIND_DISPATCH, L"{AC1ECC62-3AA9-11D2-9889-204C4F4F5020}", dual, L"IItems Interface", L"IDispatch",
+         {{get, DISPID_NEWENUM, 1, FUNCFLAG_FRESTRICTED, L"_NewEnum res", nullptr}}, {}},
+        {L"IItem", TKIND_DISPATCH, L"{F6D331E7-3AAD-11D2-9889-204C4F4F5020}", dual, L"IItem Interface", L"IDispatch",
+         item, {}},
+        {L"Enumerator", TKIND_COCLASS, L"{F6D331E6-3AAD-11D2-9889-204C4F4F5020}", TYPEFLAG_FCANCREATE,
+         L"File System Enumerator Object", L"IEnumerator", {}, {}},
+        {L"Items", TKIND_COCLASS, L"{AC1ECC63-3AA9-11D2-9889-204C4F4F5020}", 0, L"File System Items Collection",
+         L"IItems", {}, {}},
+        {L"Item", TKIND_COCLASS, L"{F6D331E8-3AAD-11D2-9889-204C4F4F5020}", 0, L"File System Item", L"IItem", {}, {}},
+        {L"FileAttributes", TKIND_ENUM, nullptr, 0, nullptr, nullptr, {}, attributes},
+        {L"IconSize", TKIND_ENUM, nullptr, 0, nullptr, nullptr, {},
+         {{L"qvSmall_16x16", 16, nullptr}, {L"qvBig_32x32", 32, nullptr}}},
+    };
+}
+
+void checkMembers(ITypeInfo* dispatch, const Type& t) {
+    // The interface's own view, flagged for OLE Automation, lists its
+    // members after IDispatch's seven.
+    HREFTYPE ref = 0;
+    ITypeInfo* info = nullptr;
+    ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK) << t.name;
+    ASSERT_EQ(dispatch->GetRefTypeInfo(ref, &info), S_OK) << t.name;
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->typekind, TKIND_INTERFACE) << t.name;
+    EXPECT_EQ(attr->wTypeFlags, t.flags | TYPEFLAG_FOLEAUTOMATION) << t.name;
+    EXPECT_EQ(size_t(attr->cFuncs), t.members.size()) << t.name;
+    for (UINT i = 0; i < attr->cFuncs && i < t.members.size(); ++i) {
+        const Member& m = t.members[i];
+        FUNCDESC* f = nullptr;
+        ASSERT_EQ(info->GetFuncDesc(i, &f), S_OK);
+        BSTR names[4] = {};
+        UINT count = 0;
+        info->GetNames(f->memid, names, 4, &count);
+        std::wstring joined;
+        for (UINT n = 0; n < count; ++n) joined += (n ? L" " : L"") + text(names[n]);
+        BSTR help = nullptr;
+        info->GetDocumentation(f->memid, nullptr, &help, nullptr, nullptr);
+        EXPECT_EQ(joined, m.names) << t.name << " #" << i;
+        EXPECT_EQ(f->memid, m.id) << joined;
+        EXPECT_EQ(f->invkind, m.kind) << joined;
+        EXPECT_EQ(f->cParams, m.params) << joined;
+        EXPECT_EQ(f->wFuncFlags, m.flags) << joined;
+        EXPECT_EQ(f->oVft, SHORT((7 + i) * sizeof(void*))) << joined;
+        EXPECT_EQ(text(help), text(m.help)) << joined;
+        if (m.params == 2) {  // Icon: the size as an IconSize, going in
+            EXPECT_EQ(f->lprgelemdescParam[0].tdesc.vt, VT_USERDEFINED);
+            EXPECT_EQ(f->lprgelemdescParam[0].paramdesc.wParamFlags, PARAMFLAG_FIN);
+            EXPECT_EQ(nameOfType(info, f->lprgelemdescParam[0].tdesc.hreftype), L"IconSize");
+        }
+        for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
+        SysFreeString(help);
+        info->ReleaseFuncDesc(f);
+    }
+    info->ReleaseTypeAttr(attr);
+    info->Release();
+}
+
+void checkConstants(ITypeInfo* info, const Type& t) {
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(size_t(attr->cVars), t.constants.size()) << t.name;
+    for (UINT i = 0; i < attr->cVars && i < t.constants.size(); ++i) {
+        const Constant& c = t.constants[i];
+        VARDESC* v = nullptr;
+        ASSERT_EQ(info->GetVarDesc(i, &v), S_OK);
+        BSTR name = nullptr, help = nullptr;
+        info->GetDocumentation(v->memid, &name, &help, nullptr, nullptr);
+        EXPECT_EQ(text(name), c.name) << t.name << " #" << i;
+        EXPECT_EQ(text(help), text(c.help)) << c.name;
+        ASSERT_EQ(v->varkind, VAR_CONST) << c.name;
+        EXPECT_EQ(V_VT(v->lpvarValue), VT_I4) << c.name;
+        EXPECT_EQ(V_I4(v->lpvarValue), c.value) << c.name;
+        SysFreeString(name);
+        SysFreeString(help);
+        info->ReleaseVarDesc(v);
+    }
+    info->ReleaseTypeAttr(attr);
+}
+
+TEST(QvFileSysCom, TypeLibraryReadsBackAsDeclared) {
+    wchar_t path[MAX_PATH];
+    ASSERT_NE(GetModuleFileNameW(g_module, path, MAX_PATH), 0u);
+    ITypeLib* lib = nullptr;
+    ASSERT_EQ(LoadTypeLibEx(path, REGKIND_NONE, &lib), S_OK);
+    TLIBATTR* libAttr = nullptr;
+    ASSERT_EQ(lib->GetLibAttr(&libAttr), S_OK);
+    GUID libId;
+    CLSIDFromString(L"{AC1ECC53-3AA9-11D2-9889-204C4F4F5020}", &libId);
+    EXPECT_TRUE(IsEqualGUID(libAttr->guid, libId));
+    EXPECT_EQ(libAttr->wMajorVerNum, 1);
+    EXPECT_EQ(libAttr->wMinorVerNum, 0);
+    EXPECT_EQ(libAttr->lcid, 0x0409u);
+    lib->ReleaseTLibAttr(libAttr);
+    BSTR name = nullptr, help = nullptr, helpFile = nullptr;
+    DWORD context = 99;
+    ASSERT_EQ(lib->GetDocumentation(-1, &name, &help, &context, &helpFile), S_OK);
+    EXPECT_EQ(text(name), L"QVFileSys");
+    EXPECT_EQ(text(help), L"Quiver File System Helpers");
+    EXPECT_EQ(text(helpFile), L"qvFileSys.chm");
+    EXPECT_EQ(context, 0u);
+    SysFreeString(name);
+    SysFreeString(help);
+    SysFreeString(helpFile);
+
+    const std::vector<Type> types = expectedTypes();
+    EXPECT_EQ(lib->GetTypeInfoCount(), types.size());
+    for (const Type& t : types) {
+        ITypeInfo* info = nullptr;
+        for (UINT i = 0; !info && i < lib->GetTypeInfoCount(); ++i) {
+            BSTR n = nullptr;
+            lib->GetDocumentation(INT(i), &n, nullptr, nullptr, nullptr);
+            if (text(n) == t.name) lib->GetTypeInfo(i, &info);
+            SysFreeString(n);
+        }
+        ASSERT_NE(info, nullptr) << t.name;
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+        GUID guid = GUID_NULL;
+        if (t.guid) CLSIDFromString(t.guid, &guid);
+        EXPECT_EQ(attr->typekind, t.kind) << t.name;
+        EXPECT_TRUE(IsEqualGUID(attr->guid, guid)) << t.name;
+        EXPECT_EQ(attr->wTypeFlags, t.flags) << t.name;
+        EXPECT_EQ(attr->wMajorVerNum, 0) << t.name;
+        info->ReleaseTypeAttr(attr);
+        BSTR doc = nullptr;
+        info->GetDocumentation(MEMBERID_NIL, nullptr, &doc, nullptr, nullptr);
+        EXPECT_EQ(text(doc), text(t.help)) << t.name;
+        SysFreeString(doc);
+        if (t.base) {
+            HREFTYPE ref = 0;
+            EXPECT_EQ(info->GetRefTypeOfImplType(0, &ref), S_OK) << t.name;
+            EXPECT_EQ(nameOfType(info, ref), t.base) << t.name;
+            INT implFlags = 0;
+            info->GetImplTypeFlags(0, &implFlags);
+            EXPECT_EQ(implFlags, t.kind == TKIND_COCLASS ? IMPLTYPEFLAG_FDEFAULT : 0) << t.name;
+        }
+        if (t.kind == TKIND_DISPATCH) checkMembers(info, t);
+        if (t.kind == TKIND_ENUM) checkConstants(info, t);
+        info->Release();
+    }
+    lib->Release();
 }
 
 // Last: unregistration removes the ProgIDs and keeps the type library.
