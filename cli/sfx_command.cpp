@@ -17,6 +17,7 @@
 #include "sfxbuilder/extract_stub.h"
 #include "sfxbuilder/icon_file.h"
 #include "sfxbuilder/sfx_settings.h"
+#include "sfxformat/sfx_format.h"
 #include "sfxstub/stub_core.h"
 #include "support/logger.h"
 #include "support/platform.h"
@@ -503,57 +504,6 @@ int runBuild(int argc, char** argv) {
 
 // ---- Reading a self-extractor ------------------------------------------------
 
-// One named entry of the RT_RCDATA directory as stored.
-struct StoredResource {
-    std::string name;
-    uint32_t size = 0;
-    bool hasLeaf = false;
-};
-
-constexpr uint16_t kRtRcdata = 10;
-
-// The named entries of the RT_RCDATA type directory, in stored order, each
-// with the size of its first language leaf.
-std::vector<StoredResource> storedParameterResources(ExeImage& image) {
-    std::vector<StoredResource> out;
-    ExeResource* root = image.resources();
-    if (!root) return out;
-    ExeResource* type = nullptr;
-    for (int i = 0; i < root->idCount(); i++) {
-        ExeResource* t = root->idChild(i);
-        if (t && t->id == kRtRcdata) type = t;
-    }
-    if (!type || !type->isDirectory) return out;
-    for (int i = 0; i < type->namedCount(); i++) {
-        ExeResource* entry = type->namedChild(i);
-        if (!entry) continue;
-        StoredResource r;
-        r.name = entry->name.str() ? entry->name.str() : "";
-        ExeResource* leaf = entry;
-        while (leaf && leaf->isDirectory) {
-            leaf = leaf->idCount() > 0 ? leaf->idChild(0) : (leaf->namedCount() > 0 ? leaf->namedChild(0) : nullptr);
-        }
-        if (leaf) {
-            r.size = leaf->dataSize;
-            r.hasLeaf = true;
-        }
-        out.push_back(r);
-    }
-    return out;
-}
-
-// The text value of a parameter as the stub reads it, or null for names
-// that hold no text.
-const StringBuffer* textValueOf(const StubParameters& p, const std::string& name) {
-    if (name == "appTitle") return &p.appTitle;
-    if (name == "progressCaption") return &p.progressCaption;
-    if (name == "unzipDir") return &p.unzipDir;
-    if (name == "autoParams") return &p.autoParams;
-    if (name == "autorun") return &p.autorun;
-    if (name == "autotemp") return &p.autotemp;
-    return nullptr;
-}
-
 std::string textOf(const StringBuffer& s) { return s.str() ? std::string(s.str(), s.length()) : std::string(); }
 
 // A JSON string of stored bytes (bytes above 0x7f read as Latin-1) or,
@@ -614,6 +564,13 @@ std::unique_ptr<ExeImage> openSfx(const std::string& path) {
     return image;
 }
 
+// Says that path has no archive to unpack; the exit status of a failure.
+int notASelfExtractor(const std::string& path) {
+    std::fprintf(stderr, "orvanta sfx: %s carries no \"%s\" resource: not a self-extractor\n",
+                 cli::printable(path).c_str(), SfxResource::kZip);
+    return 1;
+}
+
 // ---- sfx inspect -------------------------------------------------------------
 
 // Opens the payload as it is stored, for its list of entries; false with
@@ -639,7 +596,7 @@ int runInspect(int argc, char** argv) {
 
     std::unique_ptr<ExeImage> image = openSfx(rest[0]);
     if (!image) return 1;
-    std::vector<StoredResource> stored = storedParameterResources(*image);
+    std::vector<StoredParameter> stored = storedParameters(*image);
     StubParameters p;
     readStubParameters(*image, p);
     StubMode mode = chooseStubMode(p);
@@ -653,12 +610,12 @@ int runInspect(int argc, char** argv) {
         out += std::string("  \"pe32plus\": ") + (image->ntHeaders().isPe32Plus() ? "true" : "false") + ",\n";
         out += "  \"resources\": [";
         for (size_t i = 0; i < stored.size(); i++) {
-            const StoredResource& r = stored[i];
+            const StoredParameter& r = stored[i];
             out += i ? ",\n    {" : "\n    {";
             out += "\"name\": " + jsonString(r.name) + ", \"size\": " + std::to_string(r.size);
-            if (const StringBuffer* t = textValueOf(p, r.name)) out += ", \"text\": " + jsonString(textOf(*t));
-            if (r.name == "noInterface") out += std::string(", \"present\": ") + (p.noInterface ? "true" : "false");
-            if (r.name == "encrypted") {
+            if (const StringBuffer* t = parameterText(p, r.name)) out += ", \"text\": " + jsonString(textOf(*t));
+            if (r.name == SfxResource::kNoInterface) out += std::string(", \"present\": ") + (p.noInterface ? "true" : "false");
+            if (r.name == SfxResource::kEncrypted) {
                 out += ", \"wellFormed\": " + std::string(p.encryptedWellFormed ? "true" : "false");
                 out += ", \"keyBits\": " + std::to_string(p.keyBits);
             }
@@ -686,19 +643,19 @@ int runInspect(int argc, char** argv) {
         std::printf("%s: %s\n", cli::printable(rest[0]).c_str(), machine);
         std::printf("parameter resources (RT_RCDATA, in stored order):\n");
         if (stored.empty()) std::printf("  (none)\n");
-        for (const StoredResource& r : stored) {
+        for (const StoredParameter& r : stored) {
             std::printf("  %-16s %10u bytes", cli::printable(r.name).c_str(), r.size);
-            if (const StringBuffer* t = textValueOf(p, r.name)) {
+            if (const StringBuffer* t = parameterText(p, r.name)) {
                 std::printf("  \"%s\"", cli::printable(textOf(*t)).c_str());
-            } else if (r.name == "encrypted") {
+            } else if (r.name == SfxResource::kEncrypted) {
                 if (p.encryptedWellFormed) {
                     std::printf("  key length %u bits, password check block", p.keyBits);
                 } else {
-                    std::printf("  malformed (not 36 bytes)");
+                    std::printf("  malformed (not %u bytes)", kEncryptedResourceSize);
                 }
-            } else if (r.name == "noInterface") {
+            } else if (r.name == SfxResource::kNoInterface) {
                 std::printf("  silent");
-            } else if (r.name == "zip") {
+            } else if (r.name == SfxResource::kZip) {
                 std::printf("  %s", p.encrypted ? "the encrypted archive" : "the archive");
             }
             std::printf("\n");
@@ -723,11 +680,7 @@ int runInspect(int argc, char** argv) {
                         params.empty() ? "" : " with parameters ", cli::printable(params).c_str());
         }
     }
-    if (!p.hasZip) {
-        std::fprintf(stderr, "orvanta sfx: %s carries no \"zip\" resource: not a self-extractor\n",
-                     cli::printable(rest[0]).c_str());
-        return 1;
-    }
+    if (!p.hasZip) return notASelfExtractor(rest[0]);
     return 0;
 }
 
@@ -846,10 +799,7 @@ int runExtract(int argc, char** argv) {
     if (!image) return 1;
     StubParameters p;
     readStubParameters(*image, p);
-    if (!p.hasZip) {
-        std::fprintf(stderr, "orvanta sfx: %s carries no \"zip\" resource: not a self-extractor\n", rest[0].c_str());
-        return 1;
-    }
+    if (!p.hasZip) return notASelfExtractor(rest[0]);
     if (overwrite && keepExisting) return usage("extract", "-o and -n exclude each other");
     ConsoleUi ui(secret.ways > 0, secret.password);
     StubSession session(p, ui);

@@ -2,7 +2,7 @@
 
 #include "crypto/easy_crypt.h"
 #include "exeimage/exe_image.h"
-#include "support/byte_reader.h"
+#include "sfxformat/sfx_format.h"
 #include "support/log_base.h"
 #include "support/platform.h"
 #include "support/string_buffer.h"
@@ -35,13 +35,15 @@ bool encryptToTempIn(ExeImage& image, const char* zipPath, const char* password,
     int effectiveBits = mapPayloadKeyLength(keyBits);
 
     // The password check always uses AES-256, whatever the payload key.
-    uint8_t resource[kEncryptedResourceSize];
-    storeLE32(resource, uint32_t(effectiveBits));
-    if (!EasyCrypt::makeCheckBlock(password, resource + 4)) {
+    EncryptedResource check;
+    check.keyBits = uint32_t(effectiveBits);
+    if (!EasyCrypt::makeCheckBlock(password, check.checkBlock)) {
         log.logError("Failed to make the password check block");
         return false;
     }
-    if (!image.addNamedData("encrypted", resource, sizeof resource, &log)) return false;
+    uint8_t resource[kEncryptedResourceSize];
+    encodeEncryptedResource(check, resource);
+    if (!image.addNamedData(SfxResource::kEncrypted, resource, sizeof resource, &log)) return false;
 
     char path[800];
     if (!tempFolder || !*tempFolder ||

@@ -10,9 +10,6 @@ class ExeImage;
 class LogBase;
 class StringBuffer;
 
-// Size of the "encrypted" resource: 4-byte key length, 32-byte check block.
-constexpr uint32_t kEncryptedResourceSize = 36;
-
 // The payload key length for a requested one: up to 128 gives 128, 129 to
 // 192 gives 192, anything above gives 256.
 int mapPayloadKeyLength(int requestedBits);

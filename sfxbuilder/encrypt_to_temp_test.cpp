@@ -11,6 +11,7 @@
 #include "crypto/easy_crypt.h"
 #include "exeimage/exe_image.h"
 #include "exeimage/test_pe_builder.h"
+#include "sfxformat/sfx_format.h"
 #include "support/byte_reader.h"
 #include "support/data_buffer.h"
 #include "support/platform.h"

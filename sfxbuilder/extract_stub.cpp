@@ -9,8 +9,6 @@
 #include "support/platform.h"
 #include "support/string_buffer.h"
 
-const char* const kStubResourceType = "VARNOCK";
-
 namespace {
 
 // Base name of the stub copy; FileSys turns it into tln_2.tmp, tln_3.tmp,
@@ -62,34 +60,6 @@ bool writeStubCopy(ExeImage* module, uint16_t id, const char* folder, StringBuff
 const char* folderOrNull(const char* folder) { return folder && *folder ? folder : nullptr; }
 
 }  // namespace
-
-bool findStubResource(ExeImage& module, uint16_t id, const uint8_t** data, uint32_t* size) {
-    *data = nullptr;
-    *size = 0;
-    const ExeResource* root = module.resources();
-    if (!root) return false;
-    // Only the root's named entries are types; a "VARNOCK" name further
-    // down is some other resource.
-    const ExeResource* type = nullptr;
-    for (int i = 0; i < root->namedCount() && !type; i++) {
-        const ExeResource* t = root->namedChild(i);
-        if (t->isDirectory && t->name.equals(kStubResourceType)) type = t;
-    }
-    if (!type) return false;
-    const ExeResource* resource = nullptr;
-    for (int i = 0; i < type->idCount() && !resource; i++) {
-        const ExeResource* r = type->idChild(i);
-        if (r->isDirectory && (id == 0 || r->id == id)) resource = r;
-    }
-    if (!resource || resource->idCount() == 0) return false;
-    const ExeResource* leaf = resource->idChild(0);
-    // The bytes must be in memory; an empty stub is no stub.
-    const uint8_t* p = leaf->isDirectory ? nullptr : leaf->dataPointer();
-    if (!p || leaf->dataSize == 0) return false;
-    *data = p;
-    *size = leaf->dataSize;
-    return true;
-}
 
 bool extractStub(const char* modulePath, uint16_t id, StringBuffer& outPath, LogBase* log) {
     LogBase& lg = logOrNull(log);

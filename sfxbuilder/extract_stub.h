@@ -7,18 +7,11 @@
 
 #include <cstdint>
 
-class ExeImage;
+#include "sfxformat/sfx_format.h"  // the stub's resource type and ids, findStubResource
+
 class LogBase;
 class StringBuffer;
 struct SfxSettings;
-
-constexpr uint16_t kStubResourceId = 218;    // the PE32 stub
-constexpr uint16_t kStub64ResourceId = 219;  // the x86_64 stub (command-line tool only)
-extern const char* const kStubResourceType;  // "VARNOCK"
-
-// The first language of resource `id` of the named type "VARNOCK"; with id
-// 0, the first resource of the type. False (nothing logged) when missing.
-bool findStubResource(ExeImage& module, uint16_t id, const uint8_t** data, uint32_t* size);
 
 // Loads the module (from its file), finds the stub and writes it to a new
 // unique temporary file "tln.tmp" (tln_2.tmp, ... when taken, created

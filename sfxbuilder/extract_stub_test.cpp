@@ -1,5 +1,5 @@
-// Getting the stub out of its carrier module (which resource, the unique
-// copy names, failures and what they leave behind) and the build sequence
+// Getting the stub out of its carrier module (the unique copy names,
+// failures and what they leave behind) and the build sequence
 // after it: load the copy, build, delete the copy. Also builds on several
 // threads at once.
 #include "sfxbuilder/extract_stub.h"
@@ -19,6 +19,7 @@
 #include "exeimage/test_pe_builder.h"
 #include "sfxbuilder/pipeline_test_util.h"
 #include "sfxbuilder/sfx_settings.h"
+#include "sfxformat/sfx_format.h"
 #include "support/byte_reader.h"
 #include "support/data_buffer.h"
 #include "support/file_sys.h"
@@ -66,17 +67,9 @@ Bytes carrier(const Bytes& stub) {
 std::vector<std::pair<std::string, std::string>> rcData(const std::string& path) {
     std::vector<std::pair<std::string, std::string>> out;
     std::unique_ptr<ExeImage> img(ExeImage::loadFromFile(path.c_str(), nullptr));
-    if (!img || !img->resources()) return out;
-    for (int i = 0; i < img->resources()->idCount(); i++) {
-        const ExeResource* t = img->resources()->idChild(i);
-        if (t->id != 10) continue;
-        for (int k = 0; k < t->namedCount(); k++) {
-            const ExeResource* leaf = t->namedChild(k)->idChild(0);
-            const uint8_t* p = leaf ? leaf->dataPointer() : nullptr;
-            out.emplace_back(t->namedChild(k)->name.str(),
-                             p ? std::string(reinterpret_cast<const char*>(p), leaf->dataSize) : "");
-        }
-    }
+    if (!img) return out;
+    for (const StoredParameter& p : storedParameters(*img))
+        out.emplace_back(p.name, p.data ? std::string(reinterpret_cast<const char*>(p.data), p.size) : "");
     return out;
 }
 
@@ -84,60 +77,6 @@ std::string systemTempFolder() {
     StringBuffer t;
     EXPECT_TRUE(FileSys::tempDirectory(t));
     return t.str();
-}
-
-TEST(FindStubResource, WhichResource) {
-    const Bytes a = Text("stub-A"), b = Text("stub-B");
-    Res lowerCase = Dir(0, {Dir("varnock", {Dir(218, {Leaf(1033, a)})})});
-    // "VARNOCK" as a resource name under RT_RCDATA is not the type.
-    Res notAType = Dir(0, {Dir(10, {Dir("VARNOCK", {Leaf(1033, a)})})});
-    struct Case {
-        const char* name;
-        Res root;
-        bool withResources;
-        uint16_t id;
-        std::string found;  // "" : not found
-    } cases[] = {
-        {"218", Dir(0, {Dir("VARNOCK", {Dir(218, {Leaf(1033, a)}), Dir(219, {Leaf(1033, b)})})}), true, 218, "stub-A"},
-        {"219", Dir(0, {Dir("VARNOCK", {Dir(218, {Leaf(1033, a)}), Dir(219, {Leaf(1033, b)})})}), true, 219, "stub-B"},
-        {"0 is the first", Dir(0, {Dir("VARNOCK", {Dir(219, {Leaf(1033, b)}), Dir(218, {Leaf(1033, a)})})}), true, 0,
-         "stub-B"},
-        {"218 not first", Dir(0, {Dir("VARNOCK", {Dir(219, {Leaf(1033, b)}), Dir(218, {Leaf(1033, a)})})}), true, 218,
-         "stub-A"},
-        {"first language", Dir(0, {Dir("VARNOCK", {Dir(218, {Leaf(1031, b), Leaf(1033, a)})})}), true, 218, "stub-B"},
-        {"after other types", Dir(0, {Dir("ABC", {Dir(218, {Leaf(1, b)})}), Dir("VARNOCK", {Dir(218, {Leaf(1, a)})}),
-                                      Dir(3, {Dir(1, {Leaf(1, b)})})}),
-         true, 218, "stub-A"},
-        {"missing id", Dir(0, {Dir("VARNOCK", {Dir(219, {Leaf(1033, b)})})}), true, 218, ""},
-        {"no such type", Dir(0, {Dir(3, {Dir(218, {Leaf(1033, a)})})}), true, 218, ""},
-        {"case differs", lowerCase, true, 218, ""},
-        {"not a type", notAType, true, 0, ""},
-        {"empty data", Dir(0, {Dir("VARNOCK", {Dir(218, {Leaf(1033, {})})})}), true, 218, ""},
-        {"no language", Dir(0, {Dir("VARNOCK", {Dir(218, {})})}), true, 218, ""},
-        {"empty type", Dir(0, {Dir("VARNOCK", {})}), true, 0, ""},
-        {"language is a directory", Dir(0, {Dir("VARNOCK", {Dir(218, {Dir(1033, {Leaf(1, a)})})})}), true, 218, ""},
-        {"no resource tree", Dir(0, {}), false, 218, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Plan p = samplePlan(false);
-        p.root = c.root;
-        p.withResources = c.withResources;
-        Bytes module = build(p).bytes;
-        std::unique_ptr<ExeImage> img(
-            ExeImage::loadFromMemory(module.data(), uint32_t(module.size()), "module", nullptr));
-        ASSERT_TRUE(img);
-        const uint8_t* data = reinterpret_cast<const uint8_t*>(1);
-        uint32_t size = 77;
-        bool found = findStubResource(*img, c.id, &data, &size);
-        EXPECT_EQ(found, !c.found.empty());
-        if (found) {
-            EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), size), c.found);
-        } else {
-            EXPECT_EQ(data, nullptr);
-            EXPECT_EQ(size, 0u);
-        }
-    }
 }
 
 class Extract : public ::testing::Test {

@@ -5,6 +5,7 @@
 #include "exeimage/exe_image.h"
 #include "sfxbuilder/encrypt_to_temp.h"
 #include "sfxbuilder/icon_resource.h"
+#include "sfxformat/sfx_format.h"
 #include "support/file_sys.h"
 #include "support/log_base.h"
 #include "support/platform.h"
@@ -17,9 +18,6 @@ struct ProgramToRun {
     bool runFromTemp;  // "autotemp" (true) or "autorun" (false)
 };
 
-const char kZipResource[] = "zip";
-const uint8_t kYes[4] = {'y', 'e', 's', 0};
-
 bool present(const void* value, const char* message, LogBase& log) {
     if (value) return true;
     log.logError(message);
@@ -31,20 +29,37 @@ void addText(ExeImage& image, const char* name, const char* text, LogBase& log) 
     image.addNamedData(name, text, uint32_t(std::strlen(text)) + 1, &log);
 }
 
-// The settings, each only when set, in the order the stub expects them.
-// A setting that cannot be added does not fail the build.
-void addSettings(const TollanImpl& w, ExeImage& image, LogBase& log) {
-    if (!w.appTitle.isEmpty()) addText(image, "appTitle", w.appTitle.str(), log);
-    if (!w.progressCaption.isEmpty()) addText(image, "progressCaption", w.progressCaption.str(), log);
-    if (!w.unzipDir.isEmpty()) addText(image, "unzipDir", w.unzipDir.str(), log);
-    if (!w.autoParams.isEmpty()) addText(image, "autoParams", w.autoParams.str(), log);
-    if (w.noInterface) image.addNamedData("noInterface", kYes, sizeof kYes, &log);
+void addTextIfSet(ExeImage& image, const char* name, const StringBuffer& text, LogBase& log) {
+    if (!text.isEmpty()) addText(image, name, text.str(), log);
 }
 
-// Written even when empty (one zero byte): the name alone tells the stub
-// where to run it from.
-void addProgram(ExeImage& image, const ProgramToRun& program, LogBase& log) {
-    addText(image, program.runFromTemp ? "autotemp" : "autorun", program.text ? program.text : "", log);
+// The settings, each only when set, and the program (when the variant has
+// one), in the order the format gives; "encrypted" and "zip" are added by
+// steps of their own. A parameter that cannot be added does not fail the
+// build.
+void addParameters(const TollanImpl& w, ExeImage& image, const ProgramToRun* program, bool encrypted,
+                   LogBase& log) {
+    for (SfxParameter p : sfxWriteOrder(encrypted)) {
+        const char* name = sfxParameterName(p, program && program->runFromTemp);
+        switch (p) {
+            case SfxParameter::Program:
+                // Written even when empty (one zero byte): the name alone
+                // tells the stub where to run it from.
+                if (program) addText(image, name, program->text ? program->text : "", log);
+                break;
+            case SfxParameter::AppTitle: addTextIfSet(image, name, w.appTitle, log); break;
+            case SfxParameter::ProgressCaption: addTextIfSet(image, name, w.progressCaption, log); break;
+            case SfxParameter::UnzipDir: addTextIfSet(image, name, w.unzipDir, log); break;
+            case SfxParameter::AutoParams: addTextIfSet(image, name, w.autoParams, log); break;
+            case SfxParameter::NoInterface:
+                if (w.noInterface)
+                    image.addNamedData(name, SfxResource::kNoInterfaceValue, sizeof SfxResource::kNoInterfaceValue,
+                                       &log);
+                break;
+            case SfxParameter::Encrypted:
+            case SfxParameter::Zip: break;
+        }
+    }
 }
 
 // The icon (its failures never fail a build), then the output.
@@ -76,10 +91,9 @@ bool buildUnencrypted(const TollanImpl& w, ExeImage* image, const char* zipPath,
         log.logData("filename", outPath);
         return false;
     }
-    image->removeNamed(kZipResource);
-    if (program) addProgram(*image, *program, log);
-    addSettings(w, *image, log);
-    if (!image->addNamedFile(kZipResource, zipPath, &log)) return false;
+    image->removeNamed(SfxResource::kZip);
+    addParameters(w, *image, program, false, log);
+    if (!image->addNamedFile(SfxResource::kZip, zipPath, &log)) return false;
     return finish(w, *image, outPath, log);
 }
 
@@ -98,10 +112,9 @@ bool buildWithEncryption(const TollanImpl& w, ExeImage* image, const char* zipPa
                   : encryptToTempIn(*image, zipPath, password, bits, w.tempFolder.str(), temp, &log);
     if (!ok) return false;
 
-    image->removeNamed(kZipResource);
-    addSettings(w, *image, log);
-    if (program) addProgram(*image, *program, log);
-    ok = image->addNamedFile(kZipResource, temp.str(), &log) && finish(w, *image, outPath, log);
+    image->removeNamed(SfxResource::kZip);
+    addParameters(w, *image, program, true, log);
+    ok = image->addNamedFile(SfxResource::kZip, temp.str(), &log) && finish(w, *image, outPath, log);
     platform::deleteFile(temp.str());
     return ok;
 }

@@ -16,6 +16,7 @@
 #include "exeimage/test_pe_builder.h"
 #include "sfxbuilder/encrypt_to_temp.h"
 #include "sfxbuilder/pipeline_test_util.h"
+#include "sfxformat/sfx_format.h"
 #include "support/byte_reader.h"
 #include "support/data_buffer.h"
 #include "support/logger.h"

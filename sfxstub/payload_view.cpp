@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "crypto/symmetric_algorithm.h"
+#include "sfxformat/sfx_format.h"
 #include "support/byte_reader.h"
 
 PayloadProgress::~PayloadProgress() = default;
@@ -32,7 +33,7 @@ bool DecryptingPayloadView::open(const uint8_t* payload, uint32_t payloadSize, u
     plainSize_ = 0;
     decrypted_ = 0;
     const ByteView view(payload, payloadSize);
-    if (keyBits != 128 && keyBits != 192 && keyBits != 256)
+    if (!isPayloadKeyLength(keyBits))
         return fail(error, "the payload key length " + std::to_string(keyBits) + " is not 128, 192 or 256 bits");
     if (view.size() != payloadSize) return fail(error, "the payload is missing");
     payload_ = payload;

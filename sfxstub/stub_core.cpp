@@ -1,17 +1,14 @@
-// The self-extractor's logic: its parameters, its texts, and one run from
+// The self-extractor's logic: its start-up mode, its texts, and one run from
 // the password to the program started afterwards. The encrypted payload is
 // read through a decrypting view, so the plain archive exists only block
 // by block in memory, never in a file.
 #include "sfxstub/stub_core.h"
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "crypto/easy_crypt.h"
-#include "exeimage/exe_image.h"
 #include "sfxstub/payload_view.h"
-#include "support/byte_reader.h"
 #include "support/file_sys.h"
 #include "support/platform.h"
 #include "zip/zip_archive.h"
@@ -61,81 +58,6 @@ std::string unzipFailed(const char* folder, const std::vector<std::pair<std::str
 }
 
 }  // namespace StubText
-
-// ---- Parameter resources ------------------------------------------------------
-
-namespace {
-
-// The bytes of a named resource. False when the name is missing or leads
-// to no leaf with bytes in memory (a directory): such a resource reads as
-// absent.
-bool resourceBytes(ExeImage& image, const char* name, ByteView* out) {
-    const uint8_t* data = nullptr;
-    uint32_t size = 0;
-    if (!image.findNamedResourceData(name, &data, &size, nullptr)) return false;
-    if (!data && size) return false;
-    *out = ByteView(data, size);
-    return true;
-}
-
-// A text value: the bytes up to the first zero byte, or all of them when
-// there is none.
-void readText(const ByteView& bytes, StringBuffer& out) {
-    out.clear();
-    if (bytes.size() == 0) return;
-    const void* zero = std::memchr(bytes.data(), 0, size_t(bytes.size()));
-    uint64_t length = zero ? uint64_t(static_cast<const uint8_t*>(zero) - bytes.data()) : bytes.size();
-    for (uint64_t at = 0; at < length;) {
-        uint64_t piece = length - at < (1u << 30) ? length - at : (1u << 30);
-        out.appendBytes(bytes.at(at, piece), int(piece));
-        at += piece;
-    }
-}
-
-// Present when it exists and its text is not empty.
-void readTextIfNotEmpty(ExeImage& image, const char* name, StringBuffer& out) {
-    ByteView bytes;
-    out.clear();
-    if (resourceBytes(image, name, &bytes)) readText(bytes, out);
-}
-
-constexpr uint32_t kEncryptedSize = 4 + kPasswordCheckBlockSize;
-
-bool isPayloadKeyLength(uint32_t bits) { return bits == 128 || bits == 192 || bits == 256; }
-
-}  // namespace
-
-void readStubParameters(ExeImage& image, StubParameters& out) {
-    ByteView bytes;
-
-    out.hasZip = resourceBytes(image, "zip", &bytes);
-    out.zipData = out.hasZip ? bytes.data() : nullptr;
-    out.zipSize = out.hasZip ? uint32_t(bytes.size()) : 0;
-
-    out.encrypted = resourceBytes(image, "encrypted", &bytes);
-    out.encryptedWellFormed = out.encrypted && bytes.size() == kEncryptedSize;
-    out.keyBits = 0;
-    std::memset(out.checkBlock, 0, sizeof out.checkBlock);
-    if (out.encryptedWellFormed) {
-        bytes.u32(0, &out.keyBits);
-        bytes.copy(4, out.checkBlock, sizeof out.checkBlock);
-    }
-
-    readTextIfNotEmpty(image, "unzipDir", out.unzipDir);
-    readTextIfNotEmpty(image, "appTitle", out.appTitle);
-    readTextIfNotEmpty(image, "progressCaption", out.progressCaption);
-
-    out.hasAutoParams = resourceBytes(image, "autoParams", &bytes);
-    readText(out.hasAutoParams ? bytes : ByteView(), out.autoParams);
-
-    out.noInterface = resourceBytes(image, "noInterface", &bytes) && bytes.size() >= 1;
-
-    out.hasAutorun = resourceBytes(image, "autorun", &bytes) && bytes.size() >= 1;
-    readText(out.hasAutorun ? bytes : ByteView(), out.autorun);
-
-    out.hasAutotemp = resourceBytes(image, "autotemp", &bytes) && bytes.size() >= 1;
-    readText(out.hasAutotemp ? bytes : ByteView(), out.autotemp);
-}
 
 StubMode chooseStubMode(const StubParameters& p) {
     if (p.noInterface) return StubMode::Silent;
@@ -229,7 +151,8 @@ UnzipOutcome StubSession::openAndUnzip(const char* target) {
         // length, or no payload, can never accept a password: the
         // self-extractor is damaged, and asking would only invite guesses.
         if (!params_.encryptedWellFormed)
-            return openFailed("the \"encrypted\" resource is not " + std::to_string(kEncryptedSize) + " bytes");
+            return openFailed("the \"encrypted\" resource is not " + std::to_string(kEncryptedResourceSize) +
+                              " bytes");
         if (!isPayloadKeyLength(params_.keyBits))
             return openFailed("the payload key length " + std::to_string(params_.keyBits) +
                               " is not 128, 192 or 256 bits");

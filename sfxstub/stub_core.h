@@ -1,14 +1,14 @@
-// The self-extractor's logic, apart from its windows: reading the
-// parameter resources out of the stub's own image, choosing the start-up
-// mode, the password check, the archive (plain, or through a decrypting
+// The self-extractor's logic, apart from its windows: choosing the
+// start-up mode from the parameter resources (read by sfxformat), the
+// password check, the archive (plain, or through a decrypting
 // view of the encrypted payload, so that no decrypted copy ever touches the
 // disk), the unzip with its progress, the program to run afterwards, and
 // every message the stub shows. The Win32 dialogs and the native
 // `orvanta sfx extract` both drive it through StubUi.
 //
-// Owns: StubParameters, StubUi, StubSession, the stub's texts. Uses:
-// exeimage (its own file), crypto (check block, payload cipher), zip
-// (reader, safe extraction), support.
+// Owns: StubUi, StubSession, the stub's texts. Uses: sfxformat (the
+// parameters, StubParameters), exeimage (its own file), crypto (check
+// block, payload cipher), zip (reader, safe extraction), support.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "sfxformat/sfx_format.h"
 #include "support/string_buffer.h"
 #include "zip/zip_extract.h"
 
@@ -45,37 +46,6 @@ std::string failedToRun(const char* path);
 constexpr size_t kMaxListedFailures = 20;
 std::string unzipFailed(const char* folder, const std::vector<std::pair<std::string, std::string>>& failures);
 }  // namespace StubText
-
-// ---- Parameter resources --------------------------------------------------
-
-// What the builder stored, read with the presence rules of each name. Texts
-// end at their first zero byte or at the end of the resource.
-struct StubParameters {
-    bool hasZip = false;                // "zip" exists
-    const uint8_t* zipData = nullptr;   // into the image's mapping
-    uint32_t zipSize = 0;
-
-    bool encrypted = false;             // "encrypted" exists
-    bool encryptedWellFormed = false;   // ... and is exactly 36 bytes
-    uint32_t keyBits = 0;               // first four bytes, little-endian (when well formed)
-    uint8_t checkBlock[32] = {};        // bytes 4 to 35 (when well formed)
-
-    StringBuffer unzipDir;              // present when not empty
-    StringBuffer appTitle;              // present when not empty
-    StringBuffer progressCaption;       // present when not empty
-    bool hasAutoParams = false;         // "autoParams" exists
-    StringBuffer autoParams;
-    bool noInterface = false;           // "noInterface" has at least one byte
-    bool hasAutorun = false;            // "autorun" has at least one byte
-    StringBuffer autorun;
-    bool hasAutotemp = false;           // "autotemp" has at least one byte
-    StringBuffer autotemp;
-};
-
-// Reads every parameter from an opened image (the stub's own file). The
-// image must outlive the parameters (zipData points into it). Never fails:
-// absent or malformed resources read as absent.
-void readStubParameters(ExeImage& image, StubParameters& out);
 
 // ---- Start-up mode ----------------------------------------------------------
 

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
@@ -182,100 +181,6 @@ void expectProgress(const std::vector<uint32_t>& reports, bool reachesEnd) {
 
 using Messages = std::vector<std::pair<std::string, std::string>>;
 using Texts = std::vector<std::string>;
-
-// ---- Parameters -----------------------------------------------------------------
-
-std::string describe(const StubParameters& p) {
-    std::string s;
-    s += "zip:" + (p.hasZip ? std::to_string(p.zipSize) : std::string("-"));
-    s += " enc:" + (!p.encrypted ? std::string("-") : p.encryptedWellFormed ? std::to_string(p.keyBits) : "bad");
-    s += " dir:" + std::string(p.unzipDir.str());
-    s += " title:" + std::string(p.appTitle.str());
-    s += " caption:" + std::string(p.progressCaption.str());
-    s += " params:" + (p.hasAutoParams ? "[" + std::string(p.autoParams.str()) + "]" : std::string("-"));
-    s += " silent:" + std::to_string(int(p.noInterface));
-    s += " autorun:" + (p.hasAutorun ? "[" + std::string(p.autorun.str()) + "]" : std::string("-"));
-    s += " autotemp:" + (p.hasAutotemp ? "[" + std::string(p.autotemp.str()) + "]" : std::string("-"));
-    return s;
-}
-
-TEST(StubParametersTest, PresenceRulesOfEveryName) {
-    const std::string zero(1, '\0');
-    struct {
-        const char* what;
-        std::vector<Resource> resources;
-        const char* expected;
-    } const cases[] = {
-        {"nothing", {}, "zip:- enc:- dir: title: caption: params:- silent:0 autorun:- autotemp:-"},
-        {"zip only", {{"zip", "PK-bytes"}},
-         "zip:8 enc:- dir: title: caption: params:- silent:0 autorun:- autotemp:-"},
-        {"texts as the builder writes them",
-         {{"unzipDir", z("C:\\out")}, {"appTitle", z("My title")}, {"progressCaption", z("Unpacking")},
-          {"autoParams", z("-x /y")}, {"noInterface", z("yes")}, {"autorun", z("setup.exe")},
-          {"autotemp", z("run.cmd")}},
-         "zip:- enc:- dir:C:\\out title:My title caption:Unpacking params:[-x /y] silent:1 autorun:[setup.exe] "
-         "autotemp:[run.cmd]"},
-        {"texts end at the first zero byte",
-         {{"unzipDir", std::string("C:\\a\0junk", 9)}, {"appTitle", std::string("T\0\0", 3)},
-          {"autorun", std::string("p.exe\0q.exe", 11)}},
-         "zip:- enc:- dir:C:\\a title:T caption: params:- silent:0 autorun:[p.exe] autotemp:-"},
-        {"texts without a zero byte end with the resource",
-         {{"unzipDir", "D:\\x"}, {"progressCaption", "Wait"}, {"autoParams", "/s"}, {"autotemp", "t.exe"}},
-         "zip:- enc:- dir:D:\\x title: caption:Wait params:[/s] silent:0 autorun:- autotemp:[t.exe]"},
-        {"lone zero bytes",
-         {{"unzipDir", zero}, {"appTitle", zero}, {"progressCaption", zero}, {"autoParams", zero},
-          {"noInterface", zero}, {"autorun", zero}, {"autotemp", zero}},
-         "zip:- enc:- dir: title: caption: params:[] silent:1 autorun:[] autotemp:[]"},
-        {"empty resources",
-         {{"zip", ""}, {"unzipDir", ""}, {"appTitle", ""}, {"autoParams", ""}, {"noInterface", ""},
-          {"autorun", ""}, {"autotemp", ""}},
-         "zip:0 enc:- dir: title: caption: params:[] silent:0 autorun:- autotemp:-"},
-        {"encrypted, 36 bytes", {{"encrypted", le32(192) + std::string(32, 'c')}},
-         "zip:- enc:192 dir: title: caption: params:- silent:0 autorun:- autotemp:-"},
-        {"encrypted, 35 bytes", {{"encrypted", le32(256) + std::string(31, 'c')}},
-         "zip:- enc:bad dir: title: caption: params:- silent:0 autorun:- autotemp:-"},
-        {"encrypted, 37 bytes", {{"encrypted", le32(256) + std::string(33, 'c')}},
-         "zip:- enc:bad dir: title: caption: params:- silent:0 autorun:- autotemp:-"},
-        {"encrypted, empty", {{"encrypted", ""}},
-         "zip:- enc:bad dir: title: caption: params:- silent:0 autorun:- autotemp:-"},
-    };
-    for (const auto& c : cases) {
-        StubFile stub(c.resources);
-        EXPECT_EQ(describe(stub.params), c.expected) << c.what;
-        if (!stub.params.encryptedWellFormed) {
-            EXPECT_EQ(stub.params.keyBits, 0u) << c.what;
-        }
-    }
-}
-
-TEST(StubParametersTest, ZipBytesAndCheckBlockComeFromTheFile) {
-    std::string zip = makeZip(kTwoFiles);
-    std::string check = checkResource(kPassword, 128);
-    StubFile stub({{"zip", zip}, {"encrypted", check}});
-    ASSERT_TRUE(stub.params.hasZip);
-    ASSERT_EQ(stub.params.zipSize, zip.size());
-    EXPECT_EQ(std::memcmp(stub.params.zipData, zip.data(), zip.size()), 0);
-    EXPECT_EQ(stub.params.keyBits, 128u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(stub.params.checkBlock), 32), check.substr(4));
-}
-
-// A name that leads to a directory instead of data reads as absent (the
-// search unwraps up to three levels below the name: one more is needed).
-TEST(StubParametersTest, DirectoryInPlaceOfDataIsAbsent) {
-    Plan plan = stubPlan();
-    plan.root.children.push_back(
-        Dir(10, {Dir("autoParams", {Dir(1, {Dir(2, {Dir(3, {Leaf(0, Text("nested"))})})})}),
-                 Dir("zip", {Leaf(0, Text("PK"))})}));
-    Built built = build(plan);
-    std::unique_ptr<ExeImage> image(
-        ExeImage::loadFromMemory(built.bytes.data(), uint32_t(built.bytes.size()), "stub.exe", nullptr));
-    ASSERT_TRUE(image);
-    StubParameters p;
-    p.hasAutoParams = true;  // stale values are replaced
-    p.unzipDir.assign("stale");
-    readStubParameters(*image, p);
-    EXPECT_EQ(describe(p), "zip:2 enc:- dir: title: caption: params:- silent:0 autorun:- autotemp:-");
-}
 
 // ---- Mode ---------------------------------------------------------------------------
 
