@@ -10,14 +10,13 @@
 #include <vector>
 
 #include "cli/archive_cli.h"
-#include "cli/stub_carrier.h"
 #include "cli/usage.h"
 #include "exeimage/exe_image.h"
 #include "sfxbuilder/encrypt_to_temp.h"
-#include "sfxbuilder/extract_stub.h"
 #include "sfxbuilder/icon_file.h"
 #include "sfxbuilder/sfx_settings.h"
 #include "sfxformat/sfx_format.h"
+#include "sfxstub/stub_carrier.h"
 #include "sfxstub/stub_core.h"
 #include "support/logger.h"
 #include "support/platform.h"
@@ -442,8 +441,9 @@ int runBuild(int argc, char** argv) {
     if (!settings.iconFile.empty()) warnAboutIcon(settings.iconFile);
 
     // The sequence of the builder's COM methods: one log context named after
-    // the method, the stub copied out of its carrier, the build, the context
-    // closed; the log is saved whether or not the build worked. The
+    // the method, the build into the stub the tool carries (opened where it
+    // lies, without the copy on disk that the builder DLL makes), the
+    // context closed; the log is saved whether or not the build worked. The
     // executable is written under a temporary name beside OUT.exe and put
     // in its place only when complete.
     Logger log;
@@ -466,9 +466,9 @@ int runBuild(int argc, char** argv) {
         built = logFailure(log, "Failed to create file", outPath, reasonOnly(refusal, outPath));
     if (built) {
         output.closeFile();
-        StringBuffer stubCopy;
-        built = extractCarriedStub(x64 ? kStub64ResourceId : kStubResourceId, stubCopy, &log) &&
-                buildFromStubCopy(stubCopy.str(), settings, zipPath.c_str(), output.path().c_str(), &log);
+        CarriedStub stub;
+        built = stub.open(x64 ? kStub64ResourceId : kStubResourceId, &log) &&
+                buildSelfExtractor(stub.image(), settings, zipPath.c_str(), output.path().c_str(), &log);
         if (!built) {
             std::string diskProblem = outputWriteProblem(output.path());
             if (!diskProblem.empty())

@@ -66,22 +66,10 @@ bool extractStub(const char* modulePath, uint16_t id, StringBuffer& outPath, Log
     return writeStubCopy(ExeImage::loadFromFile(modulePath, &lg), id, nullptr, outPath, lg);
 }
 
-bool extractStubFromMemory(const uint8_t* module, uint32_t size, uint16_t id, StringBuffer& outPath, LogBase* log) {
-    LogBase& lg = logOrNull(log);
-    return writeStubCopy(ExeImage::loadFromMemory(module, size, "module", &lg), id, nullptr, outPath, lg);
-}
-
 bool extractStubIn(const char* modulePath, uint16_t id, const char* tempFolder, StringBuffer& outPath,
                    LogBase* log) {
     LogBase& lg = logOrNull(log);
     return writeStubCopy(ExeImage::loadFromFile(modulePath, &lg), id, folderOrNull(tempFolder), outPath, lg);
-}
-
-bool extractStubFromMemoryIn(const uint8_t* module, uint32_t size, uint16_t id, const char* tempFolder,
-                             StringBuffer& outPath, LogBase* log) {
-    LogBase& lg = logOrNull(log);
-    return writeStubCopy(ExeImage::loadFromMemory(module, size, "module", &lg), id, folderOrNull(tempFolder), outPath,
-                         lg);
 }
 
 bool buildFromStubCopy(const char* stubCopyPath, const SfxSettings& settings, const char* zipPath,

@@ -1,8 +1,7 @@
-// Getting the stub out of the module that carries it: the stub is the
-// first resource of the named type "VARNOCK" (id 218) of a PE module (the
-// builder's own file; for the command-line tool, a carrier image built
-// into it). Also the whole build as the COM methods run it, so that the
-// COM object and the command-line tool share one sequence.
+// The builder DLL's way to its stub: the stub is the first resource of the
+// named type "VARNOCK" (id 218) of its own module file, copied out to a
+// temporary file that the build then loads. Also the whole build as the
+// COM methods run it after the copy exists.
 #pragma once
 
 #include <cstdint>
@@ -18,14 +17,10 @@ struct SfxSettings;
 // exclusively). outPath receives the copy's path; on failure it is empty
 // and no copy, not even a partly written one, is left.
 bool extractStub(const char* modulePath, uint16_t id, StringBuffer& outPath, LogBase* log);
-// The same from a module image already in memory.
-bool extractStubFromMemory(const uint8_t* module, uint32_t size, uint16_t id, StringBuffer& outPath, LogBase* log);
-// Both with the folder for the copy given instead of the system temporary
-// folder (tests; a null or empty folder means the system's).
+// The same with the folder for the copy given instead of the system
+// temporary folder (tests; a null or empty folder means the system's).
 bool extractStubIn(const char* modulePath, uint16_t id, const char* tempFolder, StringBuffer& outPath,
                    LogBase* log);
-bool extractStubFromMemoryIn(const uint8_t* module, uint32_t size, uint16_t id, const char* tempFolder,
-                             StringBuffer& outPath, LogBase* log);
 
 // The sequence of one build method after the stub copy exists: load the
 // copy, build the settings into it (buildSelfExtractor), destroy the image,

@@ -97,28 +97,21 @@ protected:
     std::string modulePath, tmp;
 };
 
-// From the file and from memory: tln.tmp in the folder, the stub's bytes,
-// nothing logged.
+// tln.tmp in the folder, the stub's bytes, nothing logged.
 TEST_F(Extract, WritesTheStubCopy) {
-    for (bool fromFile : {true, false}) {
-        SCOPED_TRACE(fromFile ? "file" : "memory");
-        StringBuffer copy("stale");
-        RecordingLog log;
-        bool ok = fromFile ? extractStubIn(modulePath.c_str(), kStubResourceId, tmp.c_str(), copy, &log)
-                           : extractStubFromMemoryIn(module.data(), uint32_t(module.size()), kStubResourceId,
-                                                     tmp.c_str(), copy, &log);
-        ASSERT_TRUE(ok);
-        EXPECT_EQ(log.lines, std::vector<std::string>{});
-        EXPECT_EQ(std::string(copy.str()), tmp + "tln.tmp");
-        EXPECT_EQ(readWholeFile(copy.str()), asText(stub));
-        // The other resource of the type, by its id.
-        StringBuffer other;
-        ASSERT_TRUE(extractStubIn(modulePath.c_str(), kStub64ResourceId, tmp.c_str(), other, nullptr));
-        EXPECT_EQ(std::string(other.str()), tmp + "tln_2.tmp");
-        EXPECT_EQ(readWholeFile(other.str()), "x64");
-        platform::deleteFile(copy.str());
-        platform::deleteFile(other.str());
-    }
+    StringBuffer copy("stale");
+    RecordingLog log;
+    ASSERT_TRUE(extractStubIn(modulePath.c_str(), kStubResourceId, tmp.c_str(), copy, &log));
+    EXPECT_EQ(log.lines, std::vector<std::string>{});
+    EXPECT_EQ(std::string(copy.str()), tmp + "tln.tmp");
+    EXPECT_EQ(readWholeFile(copy.str()), asText(stub));
+    // The other resource of the type, by its id.
+    StringBuffer other;
+    ASSERT_TRUE(extractStubIn(modulePath.c_str(), kStub64ResourceId, tmp.c_str(), other, nullptr));
+    EXPECT_EQ(std::string(other.str()), tmp + "tln_2.tmp");
+    EXPECT_EQ(readWholeFile(other.str()), "x64");
+    platform::deleteFile(copy.str());
+    platform::deleteFile(other.str());
 }
 
 // Names already taken (another build's copy) are skipped and left alone.
@@ -137,23 +130,17 @@ TEST_F(Extract, TakenNamesAreSkipped) {
 // The public functions use the system temporary folder.
 TEST_F(Extract, SystemTemporaryFolder) {
     const std::string sys = systemTempFolder();
-    for (bool fromFile : {true, false}) {
-        SCOPED_TRACE(fromFile ? "file" : "memory");
-        StringBuffer copy;
-        bool ok = fromFile ? extractStub(modulePath.c_str(), kStubResourceId, copy, nullptr)
-                           : extractStubFromMemory(module.data(), uint32_t(module.size()), kStubResourceId, copy,
-                                                   nullptr);
-        ASSERT_TRUE(ok);
-        std::string path = copy.str();
-        EXPECT_EQ(readWholeFile(path), asText(stub));
-        EXPECT_TRUE(platform::deleteFile(path.c_str()));
-        ASSERT_GT(path.size(), sys.size());
-        EXPECT_EQ(path.substr(0, sys.size()), sys);
-        std::string name = path.substr(sys.size());
-        EXPECT_EQ(name.substr(0, 3), "tln") << name;
-        EXPECT_EQ(name.substr(name.size() - 4), ".tmp") << name;
-        EXPECT_FALSE(fileIsThere(path));
-    }
+    StringBuffer copy;
+    ASSERT_TRUE(extractStub(modulePath.c_str(), kStubResourceId, copy, nullptr));
+    std::string path = copy.str();
+    EXPECT_EQ(readWholeFile(path), asText(stub));
+    EXPECT_TRUE(platform::deleteFile(path.c_str()));
+    ASSERT_GT(path.size(), sys.size());
+    EXPECT_EQ(path.substr(0, sys.size()), sys);
+    std::string name = path.substr(sys.size());
+    EXPECT_EQ(name.substr(0, 3), "tln") << name;
+    EXPECT_EQ(name.substr(name.size() - 4), ".tmp") << name;
+    EXPECT_FALSE(fileIsThere(path));
 }
 
 // Failures: false, the lines logged, an empty path, nothing in the folder.
@@ -196,14 +183,6 @@ TEST_F(Extract, Failures) {
         }
         EXPECT_EQ(namesIn(tmp), std::vector<std::string>{});
     }
-    // The same from memory.
-    RecordingLog log;
-    StringBuffer copy;
-    EXPECT_FALSE(extractStubFromMemoryIn(noStub.data(), uint32_t(noStub.size()), 218, tmp.c_str(), copy, &log));
-    EXPECT_EQ(log.lines, std::vector<std::string>{});
-    EXPECT_FALSE(extractStubFromMemoryIn(nullptr, 0, 218, tmp.c_str(), copy, &log));
-    EXPECT_FALSE(log.errors().empty());
-    EXPECT_EQ(namesIn(tmp), std::vector<std::string>{});
 }
 
 class BuildFromCopy : public Extract {
@@ -304,12 +283,12 @@ TEST_F(BuildFromCopy, CopyDeletedOnFailure) {
     EXPECT_EQ(log.lines, (std::vector<std::string>{"error: Failed to open file", "data: filename = "}));
 }
 
-// Eight builds at once into one folder, each with its own worker and log,
-// from one carrier image in memory. All eight extract at the same moment
+// Eight builds at once into one folder, each with its own settings and log,
+// from one carrier module file. All eight extract at the same moment
 // and hold their copies until all have one, so every copy needs a name of
 // its own; then all build at once. Every output is right and no temporary
 // file stays.
-void parallelBuilds(const Bytes& module, const std::string& zipPath, const std::string& zip,
+void parallelBuilds(const std::string& modulePath, const std::string& zipPath, const std::string& zip,
                     const std::string& outFolder, const std::string& tempFolder, std::vector<std::string>* copies) {
     constexpr int kThreads = 8;
     std::atomic<int> ready{0}, extractedCount{0};
@@ -329,11 +308,7 @@ void parallelBuilds(const Bytes& module, const std::string& zipPath, const std::
             StringBuffer copy;
             ready++;
             while (ready.load() < kThreads) std::this_thread::yield();
-            extracted[i] = tempFolder.empty()
-                               ? extractStubFromMemory(module.data(), uint32_t(module.size()), kStubResourceId, copy,
-                                                       &log)
-                               : extractStubFromMemoryIn(module.data(), uint32_t(module.size()), kStubResourceId,
-                                                         tempFolder.c_str(), copy, &log);
+            extracted[i] = extractStubIn(modulePath.c_str(), kStubResourceId, tempFolder.c_str(), copy, &log);
             (*copies)[size_t(i)] = copy.str();
             extractedCount++;
             while (extractedCount.load() < kThreads) std::this_thread::yield();
@@ -368,7 +343,7 @@ void parallelBuilds(const Bytes& module, const std::string& zipPath, const std::
 TEST_F(BuildFromCopy, ParallelBuildsInOneFolder) {
     ASSERT_TRUE(platform::createDirectory(dir.file("out").c_str()));
     std::vector<std::string> copies;
-    parallelBuilds(module, zipPath, zip, dir.file("out/"), tmp, &copies);
+    parallelBuilds(modulePath, zipPath, zip, dir.file("out/"), tmp, &copies);
     // The copies were tln.tmp, tln_2.tmp, ... tln_8.tmp, all gone now.
     std::set<std::string> expected = {tmp + "tln.tmp"};
     for (int k = 2; k <= 8; k++) expected.insert(tmp + "tln_" + std::to_string(k) + ".tmp");
@@ -383,7 +358,7 @@ TEST_F(BuildFromCopy, ParallelBuildsInOneFolder) {
 TEST_F(BuildFromCopy, ParallelBuildsInTheSystemTemporaryFolder) {
     ASSERT_TRUE(platform::createDirectory(dir.file("out").c_str()));
     std::vector<std::string> copies;
-    parallelBuilds(module, zipPath, zip, dir.file("out/"), "", &copies);
+    parallelBuilds(modulePath, zipPath, zip, dir.file("out/"), "", &copies);
     const std::string sys = systemTempFolder();
     for (auto& c : copies) EXPECT_EQ(c.substr(0, sys.size()), sys);
     EXPECT_EQ(namesIn(dir.file("out")), std::vector<std::string>{});
