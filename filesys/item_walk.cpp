@@ -11,6 +11,9 @@ public:
     platform::FindHandle findFirst(const std::string& pattern, platform::FindRecord* out) override {
         return platform::findFirst(pattern.c_str(), out);
     }
+    platform::FindHandle findFolders(const std::string& pattern, platform::FindRecord* out) override {
+        return platform::findFirst(pattern.c_str(), out, platform::FindScope::Folders);
+    }
     bool findNext(platform::FindHandle search, platform::FindRecord* out) override {
         return platform::findNext(search, out);
     }
@@ -61,7 +64,7 @@ void FolderCursor::rewind() {
     readPosition_ = 0;
     if (pattern_.empty() || !recurse_) return;
     platform::FindRecord r;
-    platform::FindHandle h = find_.findFirst(*dir_ + "*", &r);
+    platform::FindHandle h = find_.findFolders(*dir_ + "*", &r);
     if (h == platform::kInvalidFind) return;
     do {
         if (isFolder(r) && r.name[0] != '.') subfolders_.push_back(r);
@@ -133,7 +136,7 @@ bool ItemWalk::isExcluded(const platform::FindRecord& record) const {
 
 bool ItemWalk::folderNameMatches(const std::string& dir, const char* name) {
     platform::FindRecord r;
-    platform::FindHandle h = find_.findFirst(dir + nameMask_, &r);
+    platform::FindHandle h = find_.findFolders(dir + nameMask_, &r);  // a folder's name
     if (h == platform::kInvalidFind) return false;
     bool found = false;
     do {

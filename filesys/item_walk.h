@@ -32,6 +32,11 @@ public:
     virtual ~FindOps() = default;
     // The first record of a wildcard search, or platform::kInvalidFind.
     virtual platform::FindHandle findFirst(const std::string& pattern, platform::FindRecord* out) = 0;
+    // The same for a caller that keeps only folders; other records may
+    // still come.
+    virtual platform::FindHandle findFolders(const std::string& pattern, platform::FindRecord* out) {
+        return findFirst(pattern, out);
+    }
     virtual bool findNext(platform::FindHandle search, platform::FindRecord* out) = 0;
     virtual void findClose(platform::FindHandle search) = 0;
 };

@@ -241,7 +241,12 @@ constexpr size_t kMaxFindPattern = 259;
 // else the last-write time; the alternate name is always empty. Unlike
 // Windows, "?" never matches nothing (Windows lets it before a dot or at
 // the end) and there are no 8.3 names for a pattern to match.
-FindHandle findFirst(const char* pattern, FindRecord* out);
+// With FindScope::Folders the caller keeps only folders: other entries may
+// still come (Win32 ignores the hint), but POSIX passes over entries that
+// the folder listing already marks as neither a folder nor a link without
+// examining them.
+enum class FindScope { Everything, Folders };
+FindHandle findFirst(const char* pattern, FindRecord* out, FindScope scope = FindScope::Everything);
 // The next matching record; false at the end (or on failure).
 bool findNext(FindHandle h, FindRecord* out);
 void findClose(FindHandle h);

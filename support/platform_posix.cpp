@@ -626,9 +626,9 @@ namespace {
 
 struct FindState {
     DIR* dir = nullptr;
-    std::string folder;  // "" for the current folder, else ends with '/'
     std::string mask;
     int dots = 0;        // 0: "." next, 1: ".." next, 2: the folder's own entries
+    bool foldersOnly = false;
 };
 
 
@@ -638,20 +638,23 @@ uint64_t fileTime(const struct statx_timestamp& t) {
     return uint64_t(t.tv_sec + kEpochDiff) * 10000000u + t.tv_nsec / 100;
 }
 
-// Fills a record for path; false when the entry cannot be examined.
-bool fillRecord(const std::string& path, const char* name, FindRecord* out) {
+// Fills a record for the entry name of the open folder; false when the
+// entry cannot be examined. The entry is looked up relative to the folder,
+// not by its whole path.
+bool fillRecord(DIR* dir, const char* name, FindRecord* out) {
     size_t nameLen = std::strlen(name);
     if (nameLen >= sizeof out->name) return false;
+    int folderFd = ::dirfd(dir);
     struct statx sx;
     unsigned want = STATX_BASIC_STATS | STATX_BTIME;
-    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, want, &sx) != 0) return false;
+    if (::statx(folderFd, name, AT_SYMLINK_NOFOLLOW, want, &sx) != 0) return false;
     uint32_t attr = 0;
     bool link = S_ISLNK(sx.stx_mode);
     mode_t kind = sx.stx_mode;
     if (link) {
         attr |= 0x400;
         struct statx target;
-        if (::statx(AT_FDCWD, path.c_str(), 0, STATX_TYPE | STATX_MODE, &target) == 0) kind = target.stx_mode;
+        if (::statx(folderFd, name, 0, STATX_TYPE | STATX_MODE, &target) == 0) kind = target.stx_mode;
         else kind = S_IFREG | (sx.stx_mode & 07777);  // a dangling link shows as a file
     }
     bool folder = S_ISDIR(kind);
@@ -681,19 +684,20 @@ bool isRootFolder(const std::string& folder) {
 bool findMatch(FindState* s, FindRecord* out) {
     while (s->dots < 2) {
         const char* name = s->dots++ == 0 ? "." : "..";
-        if (wildcardMatches(s->mask, name) && fillRecord(s->folder + name, name, out)) return true;
+        if (wildcardMatches(s->mask, name) && fillRecord(s->dir, name, out)) return true;
     }
     while (struct dirent* e = ::readdir(s->dir)) {
         if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+        if (s->foldersOnly && e->d_type != DT_UNKNOWN && e->d_type != DT_DIR && e->d_type != DT_LNK) continue;
         if (!wildcardMatches(s->mask, e->d_name)) continue;
-        if (fillRecord(s->folder + e->d_name, e->d_name, out)) return true;  // one that vanished is passed over
+        if (fillRecord(s->dir, e->d_name, out)) return true;  // one that vanished is passed over
     }
     return false;
 }
 
 }  // namespace
 
-FindHandle findFirst(const char* pattern, FindRecord* out) {
+FindHandle findFirst(const char* pattern, FindRecord* out, FindScope scope) {
     if (!pattern || !out) {
         errno = EINVAL;
         return kInvalidFind;
@@ -714,8 +718,8 @@ FindHandle findFirst(const char* pattern, FindRecord* out) {
     for (char& c : folder)
         if (c == '\\') c = '/';
     auto* s = new FindState;
-    s->folder = folder;
     s->mask = mask;
+    s->foldersOnly = scope == FindScope::Folders;
     s->dir = ::opendir(folder.empty() ? "." : folder.c_str());
     if (!s->dir) {
         int err = errno;

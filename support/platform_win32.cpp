@@ -498,7 +498,7 @@ static void copyRecord(const WIN32_FIND_DATAA& d, FindRecord* out) {
     out->alternateName[sizeof out->alternateName - 1] = 0;
 }
 
-FindHandle findFirst(const char* pattern, FindRecord* out) {
+FindHandle findFirst(const char* pattern, FindRecord* out, FindScope) {
     if (!pattern || !out) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return kInvalidFind;
