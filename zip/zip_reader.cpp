@@ -435,13 +435,10 @@ struct Output {
     uint64_t declared;
     uint64_t written = 0;
     uint32_t crc = 0;
-    bool tooLong = false, sinkFailed = false;
+    bool sinkFailed = false;  // otherwise a refused put was too long
 
     bool put(const uint8_t* p, size_t n) {
-        if (n > declared - written) {
-            tooLong = true;
-            return false;
-        }
+        if (n > declared - written) return false;
         written += n;
         crc = crc32Update(crc, p, n);
         if (n && !sink.write(p, n)) {
@@ -452,216 +449,308 @@ struct Output {
     }
 };
 
-}  // namespace
-
-bool ZipReader::Impl::extract(size_t i, ZipDataSink& sink, const char* password, std::string* error) {
-    const ZipEntry& e = entries[i];
-    const EntryExtra& x = extras[i];
-    const std::string name = e.name + ": ";
-    auto bad = [&](const std::string& why) { return fail(error, name + why); };
-
-    if (x.sharedOffset) return bad("overlaps another entry (same local header offset)");
-    uint64_t lho = e.localHeaderOffset;
-    if (lho >= centralStart) return bad("local header offset points into the central directory");
-    if (kLocalSize > x.limit - lho) return bad("local header overlaps another entry or the central directory");
-    uint8_t lh[kLocalSize];
-    if (!source->read(lho, lh, sizeof lh)) return bad("cannot read the local header");
-    ByteView lv(lh, sizeof lh);
-    uint32_t sig = 0, crc = 0, comp32 = 0, uncomp32 = 0;
+// The local header as the file has it.
+struct LocalHeader {
     uint16_t flags = 0, method = 0, nameLen = 0, extraLen = 0;
-    lv.u32(0, &sig);
-    lv.u16(6, &flags);
-    lv.u16(8, &method);
-    lv.u32(14, &crc);
-    lv.u32(18, &comp32);
-    lv.u32(22, &uncomp32);
-    lv.u16(26, &nameLen);
-    lv.u16(28, &extraLen);
-    if (sig != kLocalSig) return bad("local header signature is not valid");
-    uint64_t varLen = uint64_t(nameLen) + extraLen;
-    if (varLen > x.limit - lho - kLocalSize)
-        return bad("local header overlaps another entry or the central directory");
-    std::vector<uint8_t> var(static_cast<size_t>(varLen));
-    if (varLen && !source->read(lho + kLocalSize, var.data(), var.size()))
-        return bad("cannot read the local header");
-    if (nameLen != x.rawName.size() || (nameLen && std::memcmp(var.data(), x.rawName.data(), nameLen) != 0))
-        return bad("local header name does not match the central directory");
-    if (method != x.rawMethod) return bad("local header compression method does not match the central directory");
-    const uint16_t kCheckedFlags = 0x0001 | 0x0008 | 0x0040 | 0x0800;
-    if ((flags & kCheckedFlags) != (e.flags & kCheckedFlags))
-        return bad("local header flags do not match the central directory");
-    const bool descriptor = (e.flags & 0x0008) != 0;
-    if (!descriptor) {
-        uint64_t comp = comp32, uncomp = uncomp32;
-        if (comp32 == 0xFFFFFFFFu || uncomp32 == 0xFFFFFFFFu) {
-            ByteView ev(var.data() + nameLen, extraLen);
-            for (uint64_t pos = 0; extraLen - pos >= 4;) {
-                uint16_t id = 0, len = 0;
-                ev.u16(pos, &id);
-                ev.u16(pos + 2, &len);
-                ByteView field = ev.sub(pos + 4, len);
-                if (field.size() != len) break;
-                if (id == 0x0001) {
-                    uint64_t at = 0;
-                    if (uncomp32 == 0xFFFFFFFFu && field.u64(at, &uncomp)) at += 8;
-                    if (comp32 == 0xFFFFFFFFu) field.u64(at, &comp);
-                    break;
-                }
-                pos += 4 + uint64_t(len);
-            }
-        }
-        if (crc != e.crc32 || comp != e.compressedSize || uncomp != e.uncompressedSize)
-            return bad("local header sizes or CRC do not match the central directory");
-    }
-    uint64_t dataStart = lho + kLocalSize + varLen;
-    if (e.compressedSize > x.limit - dataStart)
-        return bad("data overlaps another entry or the central directory");
-    uint64_t dataEnd = dataStart + e.compressedSize;
-    if (descriptor) {
-        // Signature optional; sizes 32 or 64 bits. One of the forms must
-        // repeat the central values.
-        uint8_t d[24] = {};
-        uint64_t room = std::min<uint64_t>(x.limit - dataEnd, sizeof d);
-        if (room && !source->read(dataEnd, d, size_t(room))) return bad("cannot read the data descriptor");
-        ByteView dv(d, room);
-        bool matched = false;
-        for (int form = 0; form < 4 && !matched; form++) {
-            bool withSig = form < 2, wide = form % 2 == 1;
-            uint64_t at = withSig ? 4 : 0;
-            uint32_t s = 0, dcrc = 0;
-            uint64_t dcomp = 0, duncomp = 0;
-            if (withSig && (!dv.u32(0, &s) || s != kDescriptorSig)) continue;
-            if (!dv.u32(at, &dcrc)) continue;
-            if (wide) {
-                if (!dv.u64(at + 4, &dcomp) || !dv.u64(at + 12, &duncomp)) continue;
-            } else {
-                uint32_t c = 0, u = 0;
-                if (!dv.u32(at + 4, &c) || !dv.u32(at + 8, &u)) continue;
-                dcomp = c;
-                duncomp = u;
-            }
-            matched = dcrc == e.crc32 && dcomp == e.compressedSize && duncomp == e.uncompressedSize;
-        }
-        if (!matched) return bad("data descriptor is missing or does not match the central directory");
-    }
-    if (e.flags & 0x0040) return bad("strong encryption is not supported");
-    if (x.rawMethod == 99 && x.aesFieldMissing) return bad("AES entry without its extra field (0x9901)");
-    if (x.rawMethod == 99 && x.aesFieldBad) return bad("AES extra field (0x9901) is not valid");
-    if (x.rawMethod == 99 && !(e.flags & 0x0001)) return bad("AES entry is not marked as encrypted");
-    if (e.method != 0 && e.method != 8) return bad("unsupported compression method " + std::to_string(e.method));
-    if (e.encryption == ZipEntry::Aes) {
-        if (e.aesVersion != 1 && e.aesVersion != 2)
-            return bad("unsupported AES version " + std::to_string(e.aesVersion));
-        if (e.aesStrength < 1 || e.aesStrength > 3)
-            return bad("unsupported AES key strength " + std::to_string(e.aesStrength));
-    }
-    if (e.encryption != ZipEntry::None && !password) return bad("a password is required");
+    uint32_t crc = 0, comp32 = 0, uncomp32 = 0;
+    std::vector<uint8_t> var;  // the name, then the extra field
+};
 
-    uint64_t pos = dataStart, left = e.compressedSize;
-    std::unique_ptr<ZipCryptoCipher> zipCrypto;
-    std::unique_ptr<WinZipAesCipher> aes;
-    if (e.encryption == ZipEntry::ZipCrypto) {
-        if (left < ZipCryptoCipher::kHeaderSize) return bad("encrypted data is shorter than its header");
-        uint8_t header[ZipCryptoCipher::kHeaderSize];
-        if (!source->read(pos, header, sizeof header)) return bad("cannot read the data");
-        zipCrypto.reset(new ZipCryptoCipher(password, std::strlen(password)));
-        zipCrypto->decrypt(header, sizeof header);
-        // The last header byte repeats the CRC's high byte, or the time's
-        // high byte when the CRC follows in a data descriptor.
-        uint8_t check = descriptor ? uint8_t(e.dosTime >> 8) : uint8_t(e.crc32 >> 24);
-        if (header[11] != check) return bad("wrong password");
-        pos += sizeof header;
-        left -= sizeof header;
-    } else if (e.encryption == ZipEntry::Aes) {
-        uint32_t saltLen = WinZipAesCipher::saltLength(e.aesStrength);
-        uint64_t overhead = saltLen + WinZipAesCipher::kVerifierSize + WinZipAesCipher::kMacSize;
-        if (left < overhead) return bad("encrypted data is shorter than its salt and authentication code");
-        uint8_t head[16 + 2];
-        if (!source->read(pos, head, saltLen + 2)) return bad("cannot read the data");
-        aes.reset(new WinZipAesCipher());
-        uint8_t verifier[2];
-        if (!aes->init(password, std::strlen(password), head, e.aesStrength, verifier))
-            return bad("cannot derive the AES key");
-        if (verifier[0] != head[saltLen] || verifier[1] != head[saltLen + 1]) return bad("wrong password");
-        pos += saltLen + 2;
-        left -= overhead;
-    }
-    if (e.method == 0 && left != e.uncompressedSize) return bad("stored size does not match the declared size");
+// One entry's contents, in the order of its steps: the entry opened and
+// its local header cross-checked against the central directory, what this
+// reader supports, the decryptor for its cipher, then its bytes read,
+// decrypted, inflated and written through Output, and the checks at the
+// end. A step that fails puts "name: why" in *error and returns false.
+class EntryExtraction {
+public:
+    EntryExtraction(ZipSource& source, uint64_t centralStart, const ZipEntry& e, const EntryExtra& x,
+                    std::string* error)
+        : source_(source), centralStart_(centralStart), e_(e), x_(x), error_(error) {}
 
-    Output out{sink, e.uncompressedSize};
-    std::vector<uint8_t> in(kChunk), inflated;
-    std::unique_ptr<Inflater> inflater;
-    if (e.method == 8) {
-        inflater.reset(new Inflater());
-        inflated.resize(kChunk);
+    bool run(ZipDataSink& sink, const char* password) {
+        if (!openEntry() || !checkSupported(password) || !chooseDecryptor(password)) return false;
+        if (e_.method == 0 && left_ != e_.uncompressedSize) return bad("stored size does not match the declared size");
+        Output out{sink, e_.uncompressedSize};
+        return write(out) && verify(out);
     }
-    bool streamDone = e.method == 0;
+
+private:
+    bool bad(const std::string& why) {
+        if (error_) *error_ = e_.name + ": " + why;
+        return false;
+    }
     // Under the traditional cipher a wrong password that passed the check
     // byte shows up as damaged data.
-    auto dataBad = [&](const std::string& why) { return zipCrypto ? bad("wrong password (" + why + ")") : bad(why); };
-    auto outputFailure = [&]() {
+    bool dataBad(const std::string& why) { return zipCrypto_ ? bad("wrong password (" + why + ")") : bad(why); }
+    bool outputFailure(const Output& out) {
         if (out.sinkFailed) return bad("writing the contents failed");
         return dataBad("data is longer than its declared size");
-    };
-    while (left) {
-        size_t n = left < kChunk ? size_t(left) : kChunk;
-        if (!source->read(pos, in.data(), n)) return bad("cannot read the data");
-        pos += n;
-        left -= n;
-        if (zipCrypto) zipCrypto->decrypt(in.data(), n);
-        if (aes) aes->decrypt(in.data(), n);
-        if (!inflater) {
-            if (!out.put(in.data(), n)) return outputFailure();
-            continue;
-        }
-        const uint8_t* p = in.data();
-        size_t avail = n;
-        while (true) {
-            if (streamDone) {
-                if (avail) return dataBad("deflate stream ends before the entry's data");
+    }
+
+    bool openEntry();
+    bool readLocalHeader(LocalHeader* h);
+    bool localSizesMatch(const LocalHeader& h);
+    bool descriptorMatches(uint64_t dataEnd);
+    bool checkSupported(const char* password);
+    bool chooseDecryptor(const char* password);
+    bool write(Output& out);
+    bool inflate(const uint8_t* p, size_t avail, Output& out);
+    bool finishInflate(Output& out);
+    bool verify(const Output& out);
+
+    ZipSource& source_;
+    const uint64_t centralStart_;
+    const ZipEntry& e_;
+    const EntryExtra& x_;
+    std::string* error_;
+    bool descriptor_ = false;     // sizes and CRC follow the data
+    uint64_t dataStart_ = 0;
+    uint64_t pos_ = 0, left_ = 0;  // the data still to read (without the authentication code)
+    std::unique_ptr<ZipCryptoCipher> zipCrypto_;
+    std::unique_ptr<WinZipAesCipher> aes_;
+    std::unique_ptr<Inflater> inflater_;
+    bool streamDone_ = false;
+    std::vector<uint8_t> in_, inflated_;
+};
+
+// The local header, then the room of the data and its descriptor: all must
+// end before the next entry (or the central directory) begins.
+bool EntryExtraction::openEntry() {
+    LocalHeader h;
+    if (!readLocalHeader(&h)) return false;
+    descriptor_ = (e_.flags & 0x0008) != 0;
+    if (!descriptor_ && !localSizesMatch(h)) return false;
+    dataStart_ = e_.localHeaderOffset + kLocalSize + h.var.size();
+    if (e_.compressedSize > x_.limit - dataStart_) return bad("data overlaps another entry or the central directory");
+    return !descriptor_ || descriptorMatches(dataStart_ + e_.compressedSize);
+}
+
+// The local header must lie in the entry's room and repeat the central
+// directory's name, method and flags.
+bool EntryExtraction::readLocalHeader(LocalHeader* h) {
+    if (x_.sharedOffset) return bad("overlaps another entry (same local header offset)");
+    const uint64_t lho = e_.localHeaderOffset;
+    if (lho >= centralStart_) return bad("local header offset points into the central directory");
+    if (kLocalSize > x_.limit - lho) return bad("local header overlaps another entry or the central directory");
+    uint8_t lh[kLocalSize];
+    if (!source_.read(lho, lh, sizeof lh)) return bad("cannot read the local header");
+    ByteView lv(lh, sizeof lh);
+    uint32_t sig = 0;
+    lv.u32(0, &sig);
+    lv.u16(6, &h->flags);
+    lv.u16(8, &h->method);
+    lv.u32(14, &h->crc);
+    lv.u32(18, &h->comp32);
+    lv.u32(22, &h->uncomp32);
+    lv.u16(26, &h->nameLen);
+    lv.u16(28, &h->extraLen);
+    if (sig != kLocalSig) return bad("local header signature is not valid");
+    const uint64_t varLen = uint64_t(h->nameLen) + h->extraLen;
+    if (varLen > x_.limit - lho - kLocalSize) return bad("local header overlaps another entry or the central directory");
+    h->var.resize(static_cast<size_t>(varLen));
+    if (varLen && !source_.read(lho + kLocalSize, h->var.data(), h->var.size()))
+        return bad("cannot read the local header");
+    if (h->nameLen != x_.rawName.size() ||
+        (h->nameLen && std::memcmp(h->var.data(), x_.rawName.data(), h->nameLen) != 0))
+        return bad("local header name does not match the central directory");
+    if (h->method != x_.rawMethod) return bad("local header compression method does not match the central directory");
+    const uint16_t kCheckedFlags = 0x0001 | 0x0008 | 0x0040 | 0x0800;
+    if ((h->flags & kCheckedFlags) != (e_.flags & kCheckedFlags))
+        return bad("local header flags do not match the central directory");
+    return true;
+}
+
+// Without a data descriptor the local header repeats the sizes and the
+// CRC; a size at its maximum is in the header's own ZIP64 field.
+bool EntryExtraction::localSizesMatch(const LocalHeader& h) {
+    uint64_t comp = h.comp32, uncomp = h.uncomp32;
+    if (h.comp32 == 0xFFFFFFFFu || h.uncomp32 == 0xFFFFFFFFu) {
+        ByteView ev(h.var.data() + h.nameLen, h.extraLen);
+        for (uint64_t pos = 0; h.extraLen - pos >= 4;) {
+            uint16_t id = 0, len = 0;
+            ev.u16(pos, &id);
+            ev.u16(pos + 2, &len);
+            ByteView field = ev.sub(pos + 4, len);
+            if (field.size() != len) break;
+            if (id == 0x0001) {
+                uint64_t at = 0;
+                if (h.uncomp32 == 0xFFFFFFFFu && field.u64(at, &uncomp)) at += 8;
+                if (h.comp32 == 0xFFFFFFFFu) field.u64(at, &comp);
                 break;
             }
-            uint8_t* o = inflated.data();
-            size_t room = inflated.size();
-            Inflater::Status st = inflater->run(p, avail, o, room);
-            if (!out.put(inflated.data(), inflated.size() - room)) return outputFailure();
-            if (st == Inflater::Error) return dataBad(std::string("deflate data is corrupt: ") + inflater->message());
-            if (st == Inflater::Done) {
-                streamDone = true;
-                continue;
-            }
-            if (!avail && room) break;  // needs more input
-            if (avail && room) return bad("deflate stream stalled");
+            pos += 4 + uint64_t(len);
         }
     }
-    if (!streamDone) {
-        // Flush what the inflater still holds; then it must be done.
-        while (true) {
-            const uint8_t* p = in.data();
-            size_t avail = 0;
-            uint8_t* o = inflated.data();
-            size_t room = inflated.size();
-            Inflater::Status st = inflater->run(p, avail, o, room);
-            if (!out.put(inflated.data(), inflated.size() - room)) return outputFailure();
-            if (st == Inflater::Error) return dataBad(std::string("deflate data is corrupt: ") + inflater->message());
-            if (st == Inflater::Done) break;
-            if (room) return dataBad("deflate data is truncated");
+    if (h.crc != e_.crc32 || comp != e_.compressedSize || uncomp != e_.uncompressedSize)
+        return bad("local header sizes or CRC do not match the central directory");
+    return true;
+}
+
+// The descriptor after the data: signature optional, sizes of 32 or 64
+// bits. One of the forms must repeat the central values.
+bool EntryExtraction::descriptorMatches(uint64_t dataEnd) {
+    uint8_t d[24] = {};
+    uint64_t room = std::min<uint64_t>(x_.limit - dataEnd, sizeof d);
+    if (room && !source_.read(dataEnd, d, size_t(room))) return bad("cannot read the data descriptor");
+    ByteView dv(d, room);
+    for (int form = 0; form < 4; form++) {
+        bool withSig = form < 2, wide = form % 2 == 1;
+        uint64_t at = withSig ? 4 : 0;
+        uint32_t s = 0, dcrc = 0;
+        uint64_t dcomp = 0, duncomp = 0;
+        if (withSig && (!dv.u32(0, &s) || s != kDescriptorSig)) continue;
+        if (!dv.u32(at, &dcrc)) continue;
+        if (wide) {
+            if (!dv.u64(at + 4, &dcomp) || !dv.u64(at + 12, &duncomp)) continue;
+        } else {
+            uint32_t c = 0, u = 0;
+            if (!dv.u32(at + 4, &c) || !dv.u32(at + 8, &u)) continue;
+            dcomp = c;
+            duncomp = u;
+        }
+        if (dcrc == e_.crc32 && dcomp == e_.compressedSize && duncomp == e_.uncompressedSize) return true;
+    }
+    return bad("data descriptor is missing or does not match the central directory");
+}
+
+// Stored or deflated, no strong encryption, AES only with a valid field
+// of a known version and strength, and a password for an encrypted entry.
+bool EntryExtraction::checkSupported(const char* password) {
+    if (e_.flags & 0x0040) return bad("strong encryption is not supported");
+    if (x_.rawMethod == 99 && x_.aesFieldMissing) return bad("AES entry without its extra field (0x9901)");
+    if (x_.rawMethod == 99 && x_.aesFieldBad) return bad("AES extra field (0x9901) is not valid");
+    if (x_.rawMethod == 99 && !(e_.flags & 0x0001)) return bad("AES entry is not marked as encrypted");
+    if (e_.method != 0 && e_.method != 8) return bad("unsupported compression method " + std::to_string(e_.method));
+    if (e_.encryption == ZipEntry::Aes) {
+        if (e_.aesVersion != 1 && e_.aesVersion != 2)
+            return bad("unsupported AES version " + std::to_string(e_.aesVersion));
+        if (e_.aesStrength < 1 || e_.aesStrength > 3)
+            return bad("unsupported AES key strength " + std::to_string(e_.aesStrength));
+    }
+    if (e_.encryption != ZipEntry::None && !password) return bad("a password is required");
+    return true;
+}
+
+// The cipher of an encrypted entry, keyed with the password and checked
+// against the entry's header; pos_ and left_ then cover the data to
+// decrypt (the authentication code of AES stays after it).
+bool EntryExtraction::chooseDecryptor(const char* password) {
+    pos_ = dataStart_;
+    left_ = e_.compressedSize;
+    if (e_.encryption == ZipEntry::ZipCrypto) {
+        if (left_ < ZipCryptoCipher::kHeaderSize) return bad("encrypted data is shorter than its header");
+        uint8_t header[ZipCryptoCipher::kHeaderSize];
+        if (!source_.read(pos_, header, sizeof header)) return bad("cannot read the data");
+        zipCrypto_.reset(new ZipCryptoCipher(password, std::strlen(password)));
+        zipCrypto_->decrypt(header, sizeof header);
+        // The last header byte repeats the CRC's high byte, or the time's
+        // high byte when the CRC follows in a data descriptor.
+        uint8_t check = descriptor_ ? uint8_t(e_.dosTime >> 8) : uint8_t(e_.crc32 >> 24);
+        if (header[11] != check) return bad("wrong password");
+        pos_ += sizeof header;
+        left_ -= sizeof header;
+    } else if (e_.encryption == ZipEntry::Aes) {
+        uint32_t saltLen = WinZipAesCipher::saltLength(e_.aesStrength);
+        uint64_t overhead = saltLen + WinZipAesCipher::kVerifierSize + WinZipAesCipher::kMacSize;
+        if (left_ < overhead) return bad("encrypted data is shorter than its salt and authentication code");
+        uint8_t head[16 + 2];
+        if (!source_.read(pos_, head, saltLen + 2)) return bad("cannot read the data");
+        aes_.reset(new WinZipAesCipher());
+        uint8_t verifier[2];
+        if (!aes_->init(password, std::strlen(password), head, e_.aesStrength, verifier))
+            return bad("cannot derive the AES key");
+        if (verifier[0] != head[saltLen] || verifier[1] != head[saltLen + 1]) return bad("wrong password");
+        pos_ += saltLen + 2;
+        left_ -= overhead;
+    }
+    return true;
+}
+
+// The data in chunks: read, decrypted, inflated (or stored), written.
+bool EntryExtraction::write(Output& out) {
+    in_.resize(kChunk);
+    if (e_.method == 8) {
+        inflater_.reset(new Inflater());
+        inflated_.resize(kChunk);
+    }
+    streamDone_ = e_.method == 0;
+    while (left_) {
+        size_t n = left_ < kChunk ? size_t(left_) : kChunk;
+        if (!source_.read(pos_, in_.data(), n)) return bad("cannot read the data");
+        pos_ += n;
+        left_ -= n;
+        if (zipCrypto_) zipCrypto_->decrypt(in_.data(), n);
+        if (aes_) aes_->decrypt(in_.data(), n);
+        if (!inflater_) {
+            if (!out.put(in_.data(), n)) return outputFailure(out);
+        } else if (!inflate(in_.data(), n, out)) {
+            return false;
         }
     }
-    if (aes) {
+    return finishInflate(out);
+}
+
+// One chunk through the inflater. Nothing may follow the end of the
+// deflate stream.
+bool EntryExtraction::inflate(const uint8_t* p, size_t avail, Output& out) {
+    while (true) {
+        if (streamDone_) {
+            if (avail) return dataBad("deflate stream ends before the entry's data");
+            return true;
+        }
+        uint8_t* o = inflated_.data();
+        size_t room = inflated_.size();
+        Inflater::Status st = inflater_->run(p, avail, o, room);
+        if (!out.put(inflated_.data(), inflated_.size() - room)) return outputFailure(out);
+        if (st == Inflater::Error) return dataBad(std::string("deflate data is corrupt: ") + inflater_->message());
+        if (st == Inflater::Done) {
+            streamDone_ = true;
+            continue;
+        }
+        if (!avail && room) return true;  // needs more input
+        if (avail && room) return bad("deflate stream stalled");
+    }
+}
+
+// Flushes what the inflater still holds; then it must be done.
+bool EntryExtraction::finishInflate(Output& out) {
+    if (streamDone_) return true;
+    while (true) {
+        const uint8_t* p = in_.data();
+        size_t avail = 0;
+        uint8_t* o = inflated_.data();
+        size_t room = inflated_.size();
+        Inflater::Status st = inflater_->run(p, avail, o, room);
+        if (!out.put(inflated_.data(), inflated_.size() - room)) return outputFailure(out);
+        if (st == Inflater::Error) return dataBad(std::string("deflate data is corrupt: ") + inflater_->message());
+        if (st == Inflater::Done) return true;
+        if (room) return dataBad("deflate data is truncated");
+    }
+}
+
+// The authentication code (AES), the size written and the CRC-32 (which
+// AES version 2 leaves out).
+bool EntryExtraction::verify(const Output& out) {
+    if (aes_) {
         uint8_t stored[WinZipAesCipher::kMacSize], computed[WinZipAesCipher::kMacSize];
-        if (!source->read(pos, stored, sizeof stored)) return bad("cannot read the authentication code");
-        aes->finishMac(computed);
+        if (!source_.read(pos_, stored, sizeof stored)) return bad("cannot read the authentication code");
+        aes_->finishMac(computed);
         if (std::memcmp(stored, computed, sizeof stored) != 0)
             return bad("authentication code does not match (wrong password or corrupt data)");
     }
-    if (out.written != e.uncompressedSize) return dataBad("data is shorter than its declared size");
-    bool checkCrc = !(e.encryption == ZipEntry::Aes && e.aesVersion == 2);
-    if (checkCrc && out.crc != e.crc32) {
-        if (zipCrypto) return bad("wrong password (CRC mismatch)");
-        return bad("CRC mismatch (stored " + hex32(e.crc32) + ", computed " + hex32(out.crc) + ")");
+    if (out.written != e_.uncompressedSize) return dataBad("data is shorter than its declared size");
+    bool checkCrc = !(e_.encryption == ZipEntry::Aes && e_.aesVersion == 2);
+    if (checkCrc && out.crc != e_.crc32) {
+        if (zipCrypto_) return bad("wrong password (CRC mismatch)");
+        return bad("CRC mismatch (stored " + hex32(e_.crc32) + ", computed " + hex32(out.crc) + ")");
     }
     return true;
+}
+
+}  // namespace
+
+bool ZipReader::Impl::extract(size_t i, ZipDataSink& sink, const char* password, std::string* error) {
+    return EntryExtraction(*source, centralStart, entries[i], extras[i], error).run(sink, password);
 }
 
 ZipReader::ZipReader() = default;
