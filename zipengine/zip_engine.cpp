@@ -8,6 +8,7 @@
 #include "support/wildcard.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_extract.h"
+#include "zipengine/log_context.h"
 
 namespace {
 
@@ -35,8 +36,10 @@ std::string displayName(const std::string& utf8) {
     }
     std::string out;
     for (unsigned char c : utf8) {
-        if (c < 0x80) out += char(c);
-        else if (c >= 0xC0) out += '?';  // a lead byte; continuation bytes are dropped
+        if (c < 0x80)
+            out += char(c);
+        else if (c >= 0xC0)
+            out += '?';  // a lead byte; continuation bytes are dropped
     }
     return out;
 }
@@ -88,7 +91,8 @@ public:
 // below 100 until the end.
 class Percentage : public ZipProgress {
 public:
-    Percentage(const std::function<void(int)>& report, const std::function<void()>& busy) : report_(report), busy_(busy) {}
+    Percentage(const std::function<void(int)>& report, const std::function<void()>& busy)
+        : report_(report), busy_(busy) {}
     void progress(uint64_t done, uint64_t total) override { offer(total ? int(done * 100 / total) : 0); }
     void offer(int percent) {
         percent = std::min(std::max(percent, last_), 99);
@@ -126,16 +130,6 @@ private:
     const std::function<void()>& busy_;
 };
 
-// A log context for the length of one operation.
-class Context {
-public:
-    Context(Logger& log, const char* name) : log_(log) { log_.enterContext(name, true); }
-    ~Context() { log_.leaveContext(); }
-
-private:
-    Logger& log_;
-};
-
 }  // namespace
 
 const ZipEngineEntry& EntryCollection::next() {
@@ -150,7 +144,7 @@ struct ZipEngine::Reader {
     std::vector<ZipEngineEntry> entries;
 };
 
-ZipEngine::ZipEngine(StubCarrier carrier) : carrier_(std::move(carrier)), log_(new Logger()) {}
+ZipEngine::ZipEngine(uint16_t stubId) : stubId_(stubId), log_(new Logger()) {}
 
 ZipEngine::~ZipEngine() = default;
 
@@ -171,7 +165,7 @@ void ZipEngine::setPassword(const std::string& password) { password_ = password;
 bool ZipEngine::isOpen() const { return reader_ != nullptr; }
 
 void ZipEngine::openZip(const std::string& path) {
-    Context context(*log_, "OpenZip");
+    LogContext context(*log_, "OpenZip");
     reader_.reset();
     opened_ = true;
     archivePath_ = path;
@@ -179,7 +173,8 @@ void ZipEngine::openZip(const std::string& path) {
 
     uint64_t size = 0;
     platform::FileHandle h = platform::openRegularFile(path.c_str(), &size);
-    if (h == platform::kInvalidFile) fail("Cannot open the archive (" + platform::errorMessage(platform::lastError()) + ")", path);
+    if (h == platform::kInvalidFile)
+        fail("Cannot open the archive (" + platform::errorMessage(platform::lastError()) + ")", path);
     std::unique_ptr<Reader> r(new Reader());
     platform::fileIdOfHandle(h, &r->id);
     std::unique_ptr<CountingSource> source(new CountingSource(h, size));
@@ -222,7 +217,7 @@ void ZipEngine::unzipToFolder(const std::string& folder) {
         throw ZipEngineError(ZipEngineError::OutOfOrder,
                              opened_ ? "unzip after a failed openZip: the archive " + archivePath_ + " is not open"
                                      : "unzip before openZip: no archive is opened");
-    Context context(*log_, "UnzipToFolder");
+    LogContext context(*log_, "UnzipToFolder");
     log_->logData("filename", archivePath_.c_str());
     log_->logData("folder", folder.c_str());
     // An empty folder would mean wherever the process happens to stand.
@@ -269,19 +264,22 @@ void ZipEngine::newArchive(const std::string& name) {
 
 void ZipEngine::needArchive(const char* operation) {
     if (!archiveStarted_)
-        throw ZipEngineError(ZipEngineError::OutOfOrder, std::string(operation) + " before newArchive: no archive is started");
+        throw ZipEngineError(ZipEngineError::OutOfOrder,
+                             std::string(operation) + " before newArchive: no archive is started");
 }
 
 void ZipEngine::addFolderContents(const std::string& pathOrPattern, bool recurse) {
     needArchive("addFolderContents");
-    Context context(*log_, "AddFolderContents");
+    LogContext context(*log_, "AddFolderContents");
     log_->logData("filename", pathOrPattern.c_str());
     Source s;
     s.recurse = recurse;
     platform::FileInfo info;
     if (platform::fileInfo(pathOrPattern.c_str(), &info)) {
-        if (info.isDirectory) s.folder = pathOrPattern, s.pattern = "*";
-        else s.file = pathOrPattern;
+        if (info.isDirectory)
+            s.folder = pathOrPattern, s.pattern = "*";
+        else
+            s.file = pathOrPattern;
     } else {
         size_t cut = pathOrPattern.size();
         while (cut > 0 && !isSeparator(pathOrPattern[cut - 1])) cut--;
@@ -299,7 +297,7 @@ void ZipEngine::setOutputName(const std::string& path) { outputName_ = path; }
 
 void ZipEngine::writeArchive() {
     needArchive("writeArchive");
-    Context context(*log_, "WriteZip");
+    LogContext context(*log_, "WriteZip");
     log_->logData("filename", outputName_.c_str());
     if (outputName_.empty()) fail("No output name is given", "");
     if (protect_ && password_.empty()) fail("Password protection is on but the password is empty", outputName_);

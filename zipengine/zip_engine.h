@@ -3,7 +3,9 @@
 //
 // Owns: ZipEngine, ZipEngineError, EntryCollection and the meaning of the
 // engine's settings. Uses: zip (reader, writer, safe extraction),
-// sfxbuilder (the build pipeline, through its public headers) and support
+// sfxbuilder (the build pipeline, through its settings value), sfxstub's
+// carrier (the stub the program carries: a Windows program that writes
+// self-extractors carries the stubs with orv_carry_stubs) and support
 // (the platform layer, the activity log). Used by the desktop program's
 // window logic (frontend/) and nothing below it.
 //
@@ -31,6 +33,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "sfxformat/sfx_format.h"  // the carried stubs' ids
 
 class Logger;
 
@@ -69,18 +73,11 @@ private:
     size_t pos_ = 0;
 };
 
-// Where writeSelfExtractor takes the stub from: a PE module carrying it as
-// resource `resourceId` of the named type "VARNOCK" (the desktop program's
-// own file on Windows, which carries it as the builder DLL does). An empty
-// modulePath means the module this engine is linked into.
-struct StubCarrier {
-    std::string modulePath;
-    uint16_t resourceId = 218;  // the PE32 stub; 219 is the x86_64 one
-};
-
 class ZipEngine {
 public:
-    explicit ZipEngine(StubCarrier carrier = StubCarrier());
+    // stubId: which carried stub writeSelfExtractor builds on,
+    // kStubResourceId (the PE32 stub, the product's) or kStub64ResourceId.
+    explicit ZipEngine(uint16_t stubId = kStubResourceId);
     ~ZipEngine();
     ZipEngine(const ZipEngine&) = delete;
     ZipEngine& operator=(const ZipEngine&) = delete;
@@ -150,23 +147,28 @@ public:
     // The second switch: start a program of the archive after extraction.
     // On needs a program; a program needs it on.
     void setRunProgram(bool on);
-    // An .ico file for the executable; empty keeps the stub's own icon.
+    // An .ico file for the executable; empty, or a file that is no usable
+    // icon, keeps the stub's own icon.
     void setIconFile(const std::string& path);
     // The program to start, as a path inside the archive; a full path on
     // disk (with a drive or a leading separator) stands for its file name,
     // as the desktop program packs files flat. It must be in the archive.
     void setProgramToRun(const std::string& name);
-    // On: the whole archive inside the executable is encrypted under the
-    // password (which must then not be empty) with setKeyLength's key
-    // length (128, 192 or 256; 256 until set).
+    // On: the whole archive inside the executable is encrypted with AES
+    // under the password (which must then not be empty) with setKeyLength's
+    // key length (128, 192 or 256; 256 until set); the self-extractor asks
+    // for the password. Entries are not encrypted inside the archive.
     void setEncryption(bool on);
     void setKeyLength(int bits);
     // Packs the added files into an archive and writes the self-extractor
     // carrying it to path, under a temporary name renamed into place.
+    // Refuses settings it would never act on: the first switch without the
+    // second, the second without a program or a program without it,
+    // encryption without a password, another key length.
     void writeSelfExtractor(const std::string& path);
 
 private:
-    struct Source {  // one addFolderContents call
+    struct Source {                         // one addFolderContents call
         std::string folder, pattern, file;  // file: one file instead of a folder
         bool recurse = false;
     };
@@ -177,7 +179,7 @@ private:
     // The added files as an archive at path (replaced only when complete).
     void writeZipTo(const std::string& path, bool encrypt);
 
-    StubCarrier carrier_;
+    uint16_t stubId_;
     std::function<void(int)> percentDone_;
     std::function<void()> busy_;
     std::string password_;

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "exeimage/exe_image.h"
+#include "sfxformat/sfx_format.h"  // readStubParameters
+#include "sfxstub/stub_core.h"
+#include "sfxstub/stub_core_test_util.h"
 #include "support/platform.h"
 #include "support/testing/scratch_dir.h"
 #include "support/testing/tree_listing.h"
@@ -20,7 +24,8 @@ protected:
     std::string root() const { return dir_.path().substr(0, dir_.path().size() - 1); }
     std::string at(const std::string& rel) const {
         std::string p = dir_.path() + rel;
-        for (char& c : p) if (c == '/') c = kSep;
+        for (char& c : p)
+            if (c == '/') c = kSep;
         return p;
     }
     void put(const std::string& rel, const std::string& bytes) {
@@ -84,12 +89,8 @@ TEST_F(ZipEngineTest, PasswordDecidesWhetherTheArchiveOpens) {
         std::string writtenWith, openedWith;
         bool opens;
     } const cases[] = {
-        {"", "", true},
-        {"", "unused", true},
-        {"s3cret", "s3cret", true},
-        {"s3cret", "", false},
-        {"s3cret", "S3cret", false},
-        {" ", " ", true},  // blanks are a password
+        {"", "", true},        {"", "unused", true},        {"s3cret", "s3cret", true},
+        {"s3cret", "", false}, {"s3cret", "S3cret", false}, {" ", " ", true},  // blanks are a password
     };
     for (const auto& c : cases) {
         const std::string zip = zipOf(at("in"), true, c.writtenWith);
@@ -127,6 +128,13 @@ TEST_F(ZipEngineTest, UnzipPercentRisesToOneHundred) {
     EXPECT_EQ(readWholeFile(at("out/big.bin")), big);
 }
 
+// A self-extractor of the folder "in" below d.
+void sfx(ZipEngine& e, const std::string& d) {
+    e.newArchive("");
+    e.addFolderContents(d + "in", false);
+    e.writeSelfExtractor(d + "x.exe");
+}
+
 TEST_F(ZipEngineTest, OperationsOutOfOrderOrFailingThrow) {
     makeTree();
     put("blocker", "a file where a folder should go");
@@ -141,7 +149,10 @@ TEST_F(ZipEngineTest, OperationsOutOfOrderOrFailingThrow) {
         {"unzip before open", [](ZipEngine& e, auto&, auto& d) { e.unzipToFolder(d + "o"); }, K::OutOfOrder},
         {"unzip after failed open",
          [](ZipEngine& e, auto&, auto& d) {
-             try { e.openZip(d + "missing.zip"); } catch (const ZipEngineError&) {}
+             try {
+                 e.openZip(d + "missing.zip");
+             } catch (const ZipEngineError&) {
+             }
              e.unzipToFolder(d + "o");
          },
          K::OutOfOrder},
@@ -178,6 +189,14 @@ TEST_F(ZipEngineTest, OperationsOutOfOrderOrFailingThrow) {
              e.unzipToFolder(d + "blocker");
          },
          K::Failed},
+        {"run from temp without running",
+         [](ZipEngine& e, auto&, auto& d) { e.setRunFromTemporaryFolder(true), sfx(e, d); }, K::Failed},
+        {"running without a program", [](ZipEngine& e, auto&, auto& d) { e.setRunProgram(true), sfx(e, d); },
+         K::Failed},
+        {"encryption without a password", [](ZipEngine& e, auto&, auto& d) { e.setEncryption(true), sfx(e, d); },
+         K::Failed},
+        {"sfx before new archive", [](ZipEngine& e, auto&, auto& d) { e.writeSelfExtractor(d + "x.exe"); },
+         K::OutOfOrder},
         {"unzip to no folder",
          [](ZipEngine& e, auto& z, auto&) {
              e.openZip(z);
@@ -247,6 +266,59 @@ TEST_F(ZipEngineTest, SavedLogIsXmlNamingTheOperations) {
     EXPECT_TRUE(wellFormedXml(xml)) << xml;
     for (const char* part : {"<OpenZip>", "<UnzipToFolder>", "<files>2</files>", "blocker"})
         EXPECT_NE(xml.find(part), std::string::npos) << part << " in\n" << xml;
+}
+
+TEST_F(ZipEngineTest, SelfExtractorUnpacksThroughTheStub) {
+    makeTree();
+    put("in/run.exe", "MZ not really");
+    struct {
+        const char* what;
+        bool fromTemp, run;
+        std::string program, unzipDir, password;
+        std::string autotemp, autorun;  // what the stub is told to start
+    } const cases[] = {
+        {"extract only", false, false, "", "", "", "", ""},
+        {"run from temp", true, true, at("in/run.exe"), "", "", "run.exe", ""},  // a disk path: its name
+        {"encrypted, run", true, true, "run.exe", "", "pw", "run.exe", ""},
+        {"preset folder, run there", false, true, "RUN.EXE", at("preset"), "", "", "RUN.EXE"},
+    };
+    for (const auto& c : cases) {
+        ZipEngine e;
+        e.setRunFromTemporaryFolder(c.fromTemp);
+        e.setUnzipFolder(c.unzipDir);
+        e.setRunProgram(c.run);
+        e.setIconFile("");
+        e.setProgramToRun(c.program);
+        e.newArchive("notUsed.zip");
+        e.addFolderContents(at("in"), true);
+        e.setEncryption(!c.password.empty());
+        e.setKeyLength(256);
+        e.setPassword(c.password);
+        e.writeSelfExtractor(at("out.exe"));
+
+        std::unique_ptr<ExeImage> image(ExeImage::loadFromFile(at("out.exe").c_str(), nullptr));
+        ASSERT_TRUE(image) << c.what;
+        StubParameters p;
+        readStubParameters(*image, p);
+        EXPECT_EQ(p.encrypted, !c.password.empty()) << c.what;
+        EXPECT_EQ(p.unzipDir.str(), c.unzipDir) << c.what;
+        EXPECT_EQ(p.autotemp.str(), c.autotemp) << c.what;
+        EXPECT_EQ(p.autorun.str(), c.autorun) << c.what;
+        stubtest::RecordingUi ui;
+        ui.passwords.push_back(c.password);
+        StubSession session(p, ui);
+        const std::string out = at(std::string("x") + std::to_string(&c - cases));
+        EXPECT_EQ(session.openAndUnzip(out.c_str()), UnzipOutcome::Unzipped) << c.what << ": " << session.openError();
+        EXPECT_EQ(readWholeFile(out + kSep + "sub" + kSep + "c.txt"), "gamma") << c.what;
+    }
+    // A program that is not in the archive is refused.
+    ZipEngine e;
+    e.setRunProgram(true);
+    e.setProgramToRun("missing.exe");
+    e.newArchive("");
+    e.addFolderContents(at("in"), false);
+    EXPECT_THROW(e.writeSelfExtractor(at("out2.exe")), ZipEngineError);
+    EXPECT_FALSE(fileIsThere(at("out2.exe")));
 }
 
 }  // namespace
