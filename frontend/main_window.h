@@ -40,12 +40,12 @@ struct MainWindowState {
     std::vector<std::string> FileList;  // full paths, duplicates allowed
     int FileListSelected = -1;          // index, or -1
     std::string FileListTip;
-    std::string Text3 = "";             // count of FileList
+    std::string Text3;                  // count of FileList
     std::string zdir;
     std::string pas1;                   // password of a new archive
     // Lower half: the archive to unzip.
     std::string mp3text;                // path of the selected archive
-    std::string Text6 = "";             // count of List1
+    std::string Text6;                  // count of List1
     std::string pas2;                   // password for opening
     std::vector<std::string> List1;     // entry names of the archive opened last
     int List1Selected = -1;

@@ -33,7 +33,9 @@ struct FakeHost : WindowHost {
         if (a) *answer = *a;
         return a.has_value();
     }
-    void message(const std::string& t, const std::string& title, MessageIcon i) override { messages.emplace_back(t, title, i); }
+    void message(const std::string& t, const std::string& title, MessageIcon i) override {
+        messages.emplace_back(t, title, i);
+    }
     void showPasswordWindow() override { passwordWindows++; }
     void showSfxWindow() override {}
     void showAboutWindow() override {}
@@ -86,7 +88,8 @@ TEST_F(MainWindowTest, SelectFilesAppendsEveryChosenPath) {
     } const cases[] = {
         {std::string("C:\\data\\a.txt"), {"C:\\data\\a.txt"}},
         {std::string("  C:\\data\\a b.txt  "), {"C:\\data\\a b.txt"}},
-        {std::string("C:\\data\0a.txt\0b.txt\0c.txt", 26), {"C:\\data" + S + "a.txt", "C:\\data" + S + "b.txt", "C:\\data" + S + "c.txt"}},
+        {std::string("C:\\data\0a.txt\0b.txt\0c.txt", 26),
+         {"C:\\data" + S + "a.txt", "C:\\data" + S + "b.txt", "C:\\data" + S + "c.txt"}},
         {std::string("C:\\\0a.txt\0b.txt\0", 17), {"C:\\a.txt", "C:\\b.txt"}},  // a root keeps its one "\"
         {std::nullopt, {}},
     };
@@ -109,8 +112,9 @@ TEST_F(MainWindowTest, ListMessagesCountsAndTooltip) {
     MainWindowState& s = w->state();
     w->removeFile();
     w->clearAll();
-    EXPECT_EQ(host_.messages, (std::vector<Message>{{"Nothing to remove!", "Orvanta", MessageIcon::Exclamation},
-                                                    {"Nothing is in the list box!", "Orvanta", MessageIcon::Exclamation}}));
+    EXPECT_EQ(host_.messages,
+              (std::vector<Message>{{"Nothing to remove!", "Orvanta", MessageIcon::Exclamation},
+                                    {"Nothing is in the list box!", "Orvanta", MessageIcon::Exclamation}}));
     s.FileList = {"a", "b", "a"};  // the same file twice counts twice
     w->countsChanged();
     EXPECT_EQ(s.Text3, "3");
@@ -139,7 +143,8 @@ TEST_F(MainWindowTest, SaveZipPacksTheListedFilesWithThePassword) {
         host_.messages.clear();
         host_.answers = {out};
         fromMenu ? w->saveZipFromMenu() : w->saveZip();
-        ASSERT_EQ(host_.messages, (std::vector<Message>{success("Success! Your new Zip archive is built in " + out + " ")}));
+        ASSERT_EQ(host_.messages,
+                  (std::vector<Message>{success("Success! Your new Zip archive is built in " + out + " ")}));
         ZipEngine e;
         EXPECT_THROW(e.openZip(out), ZipEngineError) << "no password given";
         e.setPassword("pw");
@@ -162,8 +167,16 @@ TEST_F(MainWindowTest, MenuSaveEnablesTheBusySetOnEveryWayOut) {
     } const cases[] = {
         {"empty list", {}, std::nullopt, false, "You must select file into the file list box!    "},
         {"cancelled", {"one/a.txt"}, std::nullopt, true, ""},
-        {"written", {"one/a.txt", "one/a.txt"}, std::string("ok.zip"), true, "Success! Your new Zip archive is built in "},
-        {"same name", {"one/a.txt", "two/a.txt"}, std::string("x.zip"), false, "Files of the same name cannot be zipped"},
+        {"written",
+         {"one/a.txt", "one/a.txt"},
+         std::string("ok.zip"),
+         true,
+         "Success! Your new Zip archive is built in "},
+        {"same name",
+         {"one/a.txt", "two/a.txt"},
+         std::string("x.zip"),
+         false,
+         "Files of the same name cannot be zipped"},
         {"file gone", {"one/gone.txt"}, std::string("x.zip"), false, "Cannot copy "},
         {"no such folder", {"one/a.txt"}, std::string("nowhere/x.zip"), true, "Failed to write the zip archive"},
     };
@@ -194,10 +207,8 @@ TEST_F(MainWindowTest, MenuSaveEnablesTheBusySetOnEveryWayOut) {
 
 TEST_F(MainWindowTest, BesideFolderDropsOnlyTheArchivesOwnExtension) {
     const std::pair<std::string, std::string> cases[] = {
-        {"C:\\data\\a.zip", "C:\\data\\a"},
-        {"C:\\my.zipfiles\\a.zip", "C:\\my.zipfiles\\a"},
-        {"C:\\data\\A.ZIP", "C:\\data\\A"},
-        {"C:\\data\\b.zip.zip", "C:\\data\\b.zip"},
+        {"C:\\data\\a.zip", "C:\\data\\a"},     {"C:\\my.zipfiles\\a.zip", "C:\\my.zipfiles\\a"},
+        {"C:\\data\\A.ZIP", "C:\\data\\A"},     {"C:\\data\\b.zip.zip", "C:\\data\\b.zip"},
         {"C:\\v1.2\\noext", "C:\\v1.2\\noext"},  // nothing to drop: the unzip fails on the file
         {"C:\\data\\.zip", "C:\\data\\.zip"},
     };
@@ -218,20 +229,27 @@ TEST_F(MainWindowTest, EachUnzipCommandsTargetAndMessage) {
         Message expected;
         std::string target;
     } const cases[] = {
-        {"Command2, none opened", &MainWindow::unzipToPickedFolder, false, warning("Error, no zip archive has been opened    "), ""},
-        {"Command5, none opened", &MainWindow::unzipBeside, false, warning("Error, no zip archive has been opened    "), ""},
-        {"mnuBr13, none opened", &MainWindow::unzipBesideFromMenu, false, warning("Error, no zip archive has been opened    "), ""},
-        {"mnuUnzip, none opened", &MainWindow::unzipToDestination, false, warning("Error, no Zip archive has been opened    "), ""},
-        {"Command2", &MainWindow::unzipToPickedFolder, true, success("Success! Your Zip archive unzipped to " + picked + "     "), picked},
+        {"Command2, none opened", &MainWindow::unzipToPickedFolder, false,
+         warning("Error, no zip archive has been opened    "), ""},
+        {"Command5, none opened", &MainWindow::unzipBeside, false, warning("Error, no zip archive has been opened    "),
+         ""},
+        {"mnuBr13, none opened", &MainWindow::unzipBesideFromMenu, false,
+         warning("Error, no zip archive has been opened    "), ""},
+        {"mnuUnzip, none opened", &MainWindow::unzipToDestination, false,
+         warning("Error, no Zip archive has been opened    "), ""},
+        {"Command2", &MainWindow::unzipToPickedFolder, true,
+         success("Success! Your Zip archive unzipped to " + picked + "     "), picked},
         {"Command5", &MainWindow::unzipBeside, true, success("Success! Files are unzipped in " + beside + " "), beside},
-        {"mnuBr13", &MainWindow::unzipBesideFromMenu, true, success("Success! Files are unzipped in " + beside + " "), beside},
-        {"mnuUnzip", &MainWindow::unzipToDestination, true, success("Success! Your Zip archive unzipped to " + dest + " "), dest},
+        {"mnuBr13", &MainWindow::unzipBesideFromMenu, true, success("Success! Files are unzipped in " + beside + " "),
+         beside},
+        {"mnuUnzip", &MainWindow::unzipToDestination, true,
+         success("Success! Your Zip archive unzipped to " + dest + " "), dest},
     };
     for (const auto& c : cases) {
         auto w = window();
         host_.answers = {zip, picked + "Select Folder and click Open"};
         c.opened ? w->selectAndOpenZip() : w->selectZipPathOnly();  // the menu only fills the path box
-        w->forgetZip();  // the archive opened last is still unzipped
+        w->forgetZip();                                             // the archive opened last is still unzipped
         w->destDirChanged(dest);
         host_.messages.clear();
         (w.get()->*c.command)();
@@ -293,10 +311,12 @@ TEST_F(MainWindowTest, ScratchFoldersArePerRunAndGoWithIt) {
 TEST_F(MainWindowTest, HelpNeedsTheHelpFile) {
     auto w = window();
     w->openHelp();
-    EXPECT_EQ(host_.messages, (std::vector<Message>{{"Readme File cannot be found!", "Message", MessageIcon::Exclamation}}));
+    EXPECT_EQ(host_.messages,
+              (std::vector<Message>{{"Readme File cannot be found!", "Message", MessageIcon::Exclamation}}));
     put("prog/orvantahelp.chm", "help");
     w->openHelp();
-    EXPECT_EQ(host_.started, std::vector<std::string>{"rundll32 url.dll,FileProtocolHandler " + at("prog") + S + "orvantahelp.chm"});
+    EXPECT_EQ(host_.started,
+              std::vector<std::string>{"rundll32 url.dll,FileProtocolHandler " + at("prog") + S + "orvantahelp.chm"});
 }
 
 }  // namespace

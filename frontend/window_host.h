@@ -9,10 +9,10 @@
 
 // Common-dialog flag bits the handlers use.
 namespace DialogFlags {
-constexpr uint32_t kOverwritePrompt = 0x2;     // Save: ask before replacing a file
-constexpr uint32_t kMultiSelect = 0x200;       // Open: several files
-constexpr uint32_t kOpenExisting = 0x281004;   // explorer style, long names, file must exist, hide read-only
-constexpr uint32_t kOpenSeveral = 0x281204;    // the same with multiple selection
+constexpr uint32_t kOverwritePrompt = 0x2;    // Save: ask before replacing a file
+constexpr uint32_t kMultiSelect = 0x200;      // Open: several files
+constexpr uint32_t kOpenExisting = 0x281004;  // explorer style, long names, file must exist, hide read-only
+constexpr uint32_t kOpenSeveral = 0x281204;   // the same with multiple selection
 }  // namespace DialogFlags
 
 struct FileDialog {
