@@ -36,25 +36,12 @@ uint32_t doublePaddingLength(const uint8_t* last32) {
     return 16u + n;
 }
 
-void logSystemError(LogBase& log) {
-    StringBuffer text;
-    text.appendSystemError(platform::lastError());
-    log.logError(text.str());
-}
-
-void logPathAndCwd(LogBase& log, const char* path) {
-    log.logData("filename", path);
-    char cwd[1200];
-    if (platform::currentDirectory(cwd, sizeof cwd) == 0) cwd[0] = 0;
-    log.logData("current_dir", cwd);
-}
-
 // Reads exactly n bytes (short reads are continued).
 bool readExactly(platform::FileHandle h, uint8_t* buf, uint32_t n, LogBase& log, const char* path) {
     while (n) {
         uint32_t got = 0;
         if (!platform::readFile(h, buf, n, &got)) {
-            logSystemError(log);
+            logSystemError(log, platform::lastError());
             logPathAndCwd(log, path);
             return false;
         }
@@ -72,7 +59,7 @@ bool readExactly(platform::FileHandle h, uint8_t* buf, uint32_t n, LogBase& log,
 bool writeAll(platform::FileHandle h, const uint8_t* buf, uint32_t n, LogBase& log, const char* path) {
     uint32_t written = 0;
     if (n && (!platform::writeFile(h, buf, n, &written) || written != n)) {
-        logSystemError(log);
+        logSystemError(log, platform::lastError());
         log.logError("Failed to write the entire file");
         log.logData("filename", path);
         return false;
@@ -89,12 +76,12 @@ platform::FileHandle openInput(const char* path, uint64_t* size, LogBase& log) {
     }
     platform::FileHandle h = platform::openFile(path, platform::OpenMode::ReadExisting);
     if (h == platform::kInvalidFile) {
-        logSystemError(log);
+        logSystemError(log, platform::lastError());
         logPathAndCwd(log, path);
         return h;
     }
     if (!platform::fileSize(h, size)) {
-        logSystemError(log);
+        logSystemError(log, platform::lastError());
         logPathAndCwd(log, path);
         platform::closeFile(h);
         return platform::kInvalidFile;
@@ -109,7 +96,7 @@ platform::FileHandle openOutput(const char* path, LogBase& log) {
     }
     platform::FileHandle h = platform::openFile(path, platform::OpenMode::CreateAlways);
     if (h == platform::kInvalidFile) {
-        logSystemError(log);
+        logSystemError(log, platform::lastError());
         log.logError("Failed to open the output file");
         logPathAndCwd(log, path);
     }

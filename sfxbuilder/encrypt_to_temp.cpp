@@ -48,9 +48,7 @@ bool encryptToTempIn(ExeImage& image, const char* zipPath, const char* password,
     char path[800];
     if (!tempFolder || !*tempFolder ||
         platform::createUniqueTempFile(tempFolder, "vkenc", path, sizeof path) == 0) {
-        StringBuffer text;
-        text.appendSystemError(platform::lastError());
-        log.logError(text.str());
+        logSystemError(log, platform::lastError());
         log.logError("Failed to create a temporary file for the encrypted zip");
         return false;
     }

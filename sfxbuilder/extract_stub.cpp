@@ -15,12 +15,6 @@ namespace {
 // ... when the name is taken.
 const char kStubCopyName[] = "tln.tmp";
 
-void logSystemError(LogBase& log, uint32_t code) {
-    StringBuffer text;
-    text.appendSystemError(code);
-    log.logError(text.str());
-}
-
 // writeUniqueTempFile with the folder given: the same exclusive creation,
 // the same messages, and no partly written copy left behind.
 bool writeUniqueFileIn(const char* folder, const uint8_t* data, uint32_t size, StringBuffer& outPath,

@@ -9,20 +9,6 @@
 
 namespace {
 constexpr uint32_t kMinAppendGrowth = 20000;
-
-// The system's text for the last error, logged as an error entry.
-void logSystemError(LogBase& log, uint32_t code) {
-    StringBuffer text;
-    text.appendSystemError(code);
-    log.logError(text.str());
-}
-
-void logPathAndCwd(LogBase& log, const char* path) {
-    log.logData("filename", path);
-    char cwd[1200];
-    if (platform::currentDirectory(cwd, sizeof cwd) == 0) cwd[0] = 0;
-    log.logData("current_dir", cwd);
-}
 }  // namespace
 
 DataBuffer::DataBuffer(uint32_t capacity) {

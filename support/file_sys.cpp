@@ -6,12 +6,6 @@
 #include "support/string_buffer.h"
 
 namespace {
-void logSystemError(LogBase& log, uint32_t code) {
-    StringBuffer text;
-    text.appendSystemError(code);
-    log.logError(text.str());
-}
-
 // Candidate k of the unique-name sequence: directory + name for k == 1,
 // directory + base + "_" + k + extension after that.
 struct UniqueName {

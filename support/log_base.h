@@ -50,3 +50,9 @@ public:
 
 // Operations accept a null log; they report into this one instead.
 LogBase& logOrNull(LogBase* log);
+
+// The entries of a failed file operation: the system's message text for
+// the error code (an error entry), and the file with the process's current
+// folder (data items "filename" and "current_dir").
+void logSystemError(LogBase& log, uint32_t code);
+void logPathAndCwd(LogBase& log, const char* path);
