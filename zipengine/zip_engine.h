@@ -84,8 +84,9 @@ public:
 
     // ---- Progress --------------------------------------------------------
     // Called during unzipToFolder with the percentage done (0 to 100, never
-    // decreasing, 100 once everything is extracted), again with the same
-    // value at least every few hundredths of a second while work goes on.
+    // decreasing, 100 once everything is extracted): when it rises, and
+    // with the same value when 50 ms have passed since the last call and
+    // another piece of the archive (at most 64 KiB) has been read.
     void setUnzipPercentDone(std::function<void(int percent)> callback);
     // Called while any long operation works (every file written, every
     // piece of archive read), so that a window can answer the system.
@@ -95,10 +96,10 @@ public:
     // The password for the following open, unzip or write. An empty text is
     // no password.
     void setPassword(const std::string& password);
-    // Opens an archive (a self-extractor's archive too, when its payload is
-    // not encrypted). Fails when the archive cannot be read, when an entry
+    // Opens an archive. Fails when the archive cannot be read, when an entry
     // is encrypted and no password is set, and when the password does not
-    // open the first encrypted entry.
+    // open the smallest encrypted file (tried as far as its first piece of
+    // contents; a full check is the unzip's).
     void openZip(const std::string& path);
     // The path of the last openZip, whether it worked or not.
     const std::string& archivePath() const { return archivePath_; }
