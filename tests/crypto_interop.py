@@ -16,20 +16,13 @@ import shutil
 import subprocess
 import sys
 
+from checks import check, finish
+
 CHECK_TEXT = b"73920481562FCDBEA04718259364BDEF"
 # The empty password, ASCII, and one with non-ASCII characters (as the
 # ANSI code page gives them; UTF-8 on this host).
 PASSWORDS = ["", "secret", "p\u00e4ssw\u00f6rd \u20ac\u00df"]
 SIZES = [0, 1, 15, 16, 17, 30, 31, 32, 33, 1000, 65536 + 7]
-
-failures = []
-
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
-        print("FAIL:", what)
-
 
 def key_for(password, bits):
     p = password.encode("utf-8")
@@ -121,11 +114,7 @@ def main():
                 check(run(a.driver, "decrypt-file", str(bits), password, w("bad.bin"), w("bad.zip")) != 0
                       and not os.path.exists(w("bad.zip")), "truncated ciphertext refused (%s)" % tag)
 
-    if failures:
-        print("%d failures" % len(failures))
-        return 1
-    print("crypto interop: all checks passed")
-    return 0
+    return finish("crypto interop: all checks passed")
 
 
 if __name__ == "__main__":

@@ -7,16 +7,10 @@ import struct
 import subprocess
 import sys
 
+from checks import check, finish
+
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'fixture'))
 from make_icon import image as dib_image  # noqa: E402  (a 32-bit DIB drawn from a formula)
-
-failures = []
-
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
-        print('FAIL:', what)
 
 
 def make_ico(path, sizes, seed=0x10):
@@ -60,8 +54,4 @@ def main(modes, run):
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
     run(args, args.work, args.mode)
-    if failures:
-        print(f'{len(failures)} check(s) failed')
-        return 1
-    print('all checks passed')
-    return 0
+    return finish('all checks passed')

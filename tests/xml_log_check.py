@@ -15,16 +15,10 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ET
 
+import checks
+
 DECLARATION = b'<?xml version="1.0"  encoding="utf-8" standalone="yes" ?>\r\n'
 DATE = re.compile(r'^\d\d/\d\d/\d\d\d\d \d\d:\d\d:\d\d$')
-
-failures = []
-
-
-def fail(msg):
-    failures.append(msg)
-    print('FAIL: ' + msg)
-
 
 def expected_text(leaf):
     """What a reader must get back for a logged string."""
@@ -51,40 +45,40 @@ def check(work, sample):
     try:
         raw.decode('utf-8', errors='strict')
     except UnicodeDecodeError as e:
-        fail('%s: not valid UTF-8: %s' % (name, e))
+        checks.check(False, '%s: not valid UTF-8: %s' % (name, e))
     if not raw.startswith(DECLARATION):
-        fail('%s: does not start with the declaration and CR LF' % name)
+        checks.check(False, '%s: does not start with the declaration and CR LF' % name)
     if re.search(rb'(?<!\r)\n', raw) or re.search(rb'\r(?!\n)', raw):
-        fail('%s: a line end is not CR LF' % name)
+        checks.check(False, '%s: a line end is not CR LF' % name)
     try:
         root = ET.fromstring(raw)
     except ET.ParseError as e:
-        fail('%s: not well-formed: %s' % (name, e))
+        checks.check(False, '%s: not well-formed: %s' % (name, e))
         return
     if root.tag != 'VarnockLog':
-        fail('%s: root is %s' % (name, root.tag))
+        checks.check(False, '%s: root is %s' % (name, root.tag))
     if not sample['leaves']:
         if raw != DECLARATION + b'<VarnockLog>The log is empty</VarnockLog>':
-            fail('%s: empty log bytes differ: %r' % (name, raw))
+            checks.check(False, '%s: empty log bytes differ: %r' % (name, raw))
         if root.text != 'The log is empty' or len(root):
-            fail('%s: empty log reads back as %r' % (name, root.text))
+            checks.check(False, '%s: empty log reads back as %r' % (name, root.text))
         return
     got = list(leaves(root, ''))
     want = sample['leaves']
     if len(got) != len(want):
-        fail('%s: %d leaf elements, expected %d' % (name, len(got), len(want)))
+        checks.check(False, '%s: %d leaf elements, expected %d' % (name, len(got), len(want)))
     for (path, elem), leaf in zip(got, want):
         text = elem.text or ''
         if path != leaf['path']:
-            fail('%s: element %s, expected %s' % (name, path, leaf['path']))
+            checks.check(False, '%s: element %s, expected %s' % (name, path, leaf['path']))
         if text != expected_text(leaf):
-            fail('%s: %s reads back as %r, logged %r' % (name, path, text, leaf['logged']))
+            checks.check(False, '%s: %s reads back as %r, logged %r' % (name, path, text, leaf['logged']))
         date = elem.get('date')
         if leaf['kind'] == 'message' and sample['dates']:
             if date is None or not DATE.match(date):
-                fail('%s: %s has date %r' % (name, path, date))
+                checks.check(False, '%s: %s has date %r' % (name, path, date))
         elif date is not None:
-            fail('%s: %s has an unexpected date' % (name, path))
+            checks.check(False, '%s: %s has an unexpected date' % (name, path))
     print('%s: %d elements checked' % (name, len(got)))
 
 
@@ -97,14 +91,14 @@ def main():
     os.makedirs(a.work)
     r = subprocess.run([a.tool, a.work])
     if r.returncode != 0:
-        fail('xml_log_sample exited with %d' % r.returncode)
+        checks.check(False, 'xml_log_sample exited with %d' % r.returncode)
         return 1
     samples = json.load(open(os.path.join(a.work, 'manifest.json'), encoding='utf-8'))
     for s in samples:
         check(a.work, s)
     if len(samples) < 4:
-        fail('only %d samples' % len(samples))
-    return 1 if failures else 0
+        checks.check(False, 'only %d samples' % len(samples))
+    return checks.finish('xml log: every sample read back')
 
 
 if __name__ == '__main__':

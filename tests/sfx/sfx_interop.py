@@ -40,20 +40,11 @@ import zipfile
 
 import pefile
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from checks import check, finish  # noqa: E402
+
 CHECK_TEXT = b"73920481562FCDBEA04718259364BDEF"
 RT_RCDATA = 10
-
-failures = []
-checked = [0]
-
-
-def check(cond, what):
-    checked[0] += 1
-    if not cond:
-        failures.append(what)
-        print("FAIL:", what)
-    return cond
-
 
 def read(path):
     with open(path, "rb") as f:
@@ -369,11 +360,7 @@ def main():
         interop(a)
     else:
         wine64(a)
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        return 1
-    print("all %d checks passed" % checked[0])
-    return 0
+    return finish("sfx interop: all checks passed")
 
 
 if __name__ == "__main__":
