@@ -48,7 +48,9 @@ function(orv_program name)
 endfunction()
 
 # A GoogleTest program beside its module. Natively it is the `unit` test
-# NAME; the hub also runs the x86_64 build of the same program under wine64.
+# NAME; the hub also runs the x86_64 build of the same program under wine64
+# and the i686 build under wine32, the latter only where the kernel runs
+# i386 programs directly (under qemu-i386 it is reported as skipped).
 #   orv_unit_test(NAME SOURCES a_test.cpp ... LIBS lib ...)
 function(orv_unit_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
@@ -60,6 +62,9 @@ function(orv_unit_test name)
     add_test(NAME unit.${name} COMMAND ${name})
     set_tests_properties(unit.${name} PROPERTIES LABELS unit TIMEOUT 600)
     orv_wine_test(wine64.${name} 64 ${ORVANTA_WIN64_DIR}/bin/${name}.exe)
+    orv_wine_test(wine32.${name} 32 ${ORVANTA_WIN32_DIR}/bin/${name}.exe)
+    set_tests_properties(wine32.${name} PROPERTIES SKIP_RETURN_CODE 77
+      ENVIRONMENT "ORVANTA_WINEPREFIX=${ORVANTA_WINEPREFIX};ORVANTA_WINE32_DIRECT_ONLY=1")
   endif()
 endfunction()
 
