@@ -48,10 +48,34 @@
 //   sleep MS
 //   echo TEXT
 //
+// For programs with a main window and common dialogs (orvantarun):
+//
+//   dialog TITLE       wait for a dialog (as `message`) with this title,
+//                      print only the title; it becomes current
+//   main               the main window becomes current again
+//   children           print every child control: id, class and text
+//   items ID           print the entries of list box ID
+//   select ID INDEX    select entry INDEX of list box ID and tell the
+//                      window, as a click in the list does
+//   enabled ID [yes|no]  print whether control ID is enabled; with an
+//                      answer, first wait (up to the time-out) for it
+//   waittext ID TEXT   wait (up to the time-out) until control ID shows
+//                      TEXT; print what it shows
+//   type ID TEXT       type TEXT into control ID, one character at a time
+//   key VK             post a press of the virtual key VK (hexadecimal) to
+//                      the current window
+//   ping MS [ID]       send WM_NULL to the main window (1 s time-out) every
+//                      few milliseconds until a new dialog appears (it
+//                      becomes current) or MS pass; print how many were
+//                      answered, the slowest answer, and with ID the
+//                      positions seen of that progress bar
+//
 // Output lines start with the command they answer; a failed wait prints a
 // line starting with "FAIL".
 #include <windows.h>
+#include <commctrl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -373,6 +397,119 @@ void run(Driver& d, const std::string& cmd, const std::string& rest) {
         GetExitCodeProcess(d.process.hProcess, &code);
         out("exit " + std::to_string(code) + " windows " + std::to_string(seen.size()));
         endStub(d);
+    } else if (cmd == "dialog") {
+        HWND h = waitFor(d, d.timeoutMs, [&](HWND w) { return !d.known.count(w) && isDialog(w) && windowTitle(w) == rest; });
+        if (!h) return fail(d, "dialog " + rest + ": did not appear");
+        d.current = h;
+        out("dialog [" + rest + "]");
+    } else if (cmd == "main") {
+        if (!d.main || !IsWindow(d.main)) return fail(d, "main: no main window");
+        d.current = d.main;
+        out("main");
+    } else if (cmd == "children") {
+        if (!d.current) return fail(d, "children: no window");
+        for (HWND c : children(d.current))
+            out("child " + std::to_string(GetDlgCtrlID(c)) + " " + windowClass(c) + " [" + controlText(c) + "]");
+    } else if (cmd == "items") {
+        HWND c = control(d, idArg(rest), "items");
+        if (!c) return;
+        DWORD_PTR count = 0;
+        SendMessageTimeoutA(c, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &count);
+        std::string all;
+        for (DWORD_PTR i = 0; i < count; i++) {
+            // Asked for in UTF-16, which the system carries across processes
+            // for list boxes of either kind.
+            std::vector<wchar_t> wide(4096, 0);
+            DWORD_PTR got = 0;
+            SendMessageTimeoutW(c, LB_GETTEXT, i, reinterpret_cast<LPARAM>(wide.data()), SMTO_ABORTIFHUNG,
+                                kSendTimeoutMs, &got);
+            char buf[8192] = {};
+            WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, buf, sizeof buf - 1, nullptr, nullptr);
+            all += (i ? " | " : "") + std::string(buf);
+        }
+        out("items " + std::to_string(idArg(rest)) + " " + std::to_string(count) + " [" + all + "]");
+    } else if (cmd == "select") {
+        int id = 0;
+        std::string index;
+        splitIdText(rest, id, index);
+        HWND c = control(d, id, "select");
+        if (!c) return;
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(c, LB_SETCURSEL, std::atoi(index.c_str()), 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
+        PostMessageA(d.current, WM_COMMAND, MAKEWPARAM(id, LBN_SELCHANGE), reinterpret_cast<LPARAM>(c));
+        out("select " + rest);
+    } else if (cmd == "enabled") {
+        int id = 0;
+        std::string want;
+        splitIdText(rest, id, want);
+        HWND c = control(d, id, "enabled");
+        if (!c) return;
+        auto state = [&] { return std::string(IsWindowEnabled(c) ? "yes" : "no"); };
+        const DWORD start = GetTickCount();
+        while (!want.empty() && state() != want && GetTickCount() - start < d.timeoutMs) Sleep(kPollMs);
+        out("enabled " + std::to_string(id) + " " + state());
+    } else if (cmd == "waittext") {
+        int id = 0;
+        std::string want;
+        splitIdText(rest, id, want);
+        HWND c = control(d, id, "waittext");
+        if (!c) return;
+        const DWORD start = GetTickCount();
+        while (controlText(c) != want && GetTickCount() - start < d.timeoutMs) Sleep(kPollMs);
+        out("waittext " + std::to_string(id) + " [" + controlText(c) + "]");
+    } else if (cmd == "type") {
+        int id = 0;
+        std::string text;
+        splitIdText(rest, id, text);
+        HWND c = control(d, id, "type");
+        if (!c) return;
+        for (unsigned char ch : text) {
+            DWORD_PTR result = 0;
+            // Sent, so that each character is taken before the next.
+            SendMessageTimeoutA(c, WM_CHAR, ch, 1, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
+        }
+        out("type " + std::to_string(id));
+    } else if (cmd == "key") {
+        if (!d.current) return fail(d, "key: no window");
+        const WPARAM vk = std::strtoul(rest.c_str(), nullptr, 16);
+        PostMessageA(d.current, WM_KEYDOWN, vk, 1);
+        PostMessageA(d.current, WM_KEYUP, vk, 0xC0000001);
+        out("key " + rest);
+    } else if (cmd == "ping") {
+        // Whether the main window answers the system while it works.
+        int limit = 0;
+        std::string barId;
+        splitIdText(rest, limit, barId);
+        if (!d.main) return fail(d, "ping: no main window");
+        HWND bar = barId.empty() ? nullptr : GetDlgItem(d.main, std::atoi(barId.c_str()));
+        std::vector<int> positions;
+        int sent = 0, answered = 0;
+        DWORD slowest = 0;
+        HWND appeared = nullptr;
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < DWORD(limit)) {
+            const DWORD before = GetTickCount();
+            DWORD_PTR result = 0;
+            sent++;
+            if (SendMessageTimeoutA(d.main, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result)) answered++;
+            slowest = std::max<DWORD>(slowest, GetTickCount() - before);
+            if (bar) {
+                DWORD_PTR pos = 0;
+                if (SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_NORMAL, 1000, &pos) &&
+                    (positions.empty() || positions.back() != int(pos)))
+                    positions.push_back(int(pos));
+            }
+            for (HWND w : stubWindows(d))
+                if (!d.known.count(w) && isDialog(w)) appeared = w;
+            if (appeared) break;
+            Sleep(20);
+        }
+        if (appeared) d.current = appeared;
+        std::string seen;
+        for (int p : positions) seen += (seen.empty() ? "" : " ") + std::to_string(p);
+        out("ping sent " + std::to_string(sent) + " answered " + std::to_string(answered) + " slowest " +
+            std::to_string(slowest) + " ms" + (bar ? " progress [" + seen + "]" : std::string()) +
+            (appeared ? " then [" + windowTitle(appeared) + "]" : " then nothing"));
     } else if (cmd == "sleep") {
         Sleep(static_cast<DWORD>(std::strtoul(rest.c_str(), nullptr, 10)));
     } else if (cmd == "echo") {

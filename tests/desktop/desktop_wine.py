@@ -1,0 +1,377 @@
+#!/usr/bin/env python3
+"""orvantarun driven through its real windows and common dialogs under Wine.
+
+stub_driver (tests/stubdriver) runs a script of scenarios in one Windows
+process: it starts the program, chooses files in the real Open and Save
+dialogs, reads the lists, counts and message boxes, and pings the window
+while it unzips. This script makes the files, checks the transcript, and
+checks every archive with `unzip -t` or 7-Zip and every unpacked file by
+its bytes.
+
+  desktop_wine.py --bits 64|32 --program ORVANTARUN.exe --driver STUB_DRIVER.exe
+                  --wine-run tests/wine/run --work DIR
+
+--bits 64 runs every scenario; --bits 32 runs one batch (select, save,
+open, unzip) on the PE32 program, driven by the x86_64 driver so that the
+program is the only 32-bit process.
+"""
+import argparse
+import os
+import random
+import re
+import subprocess
+import sys
+import time
+import zipfile
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, 'tests', 'stubdriver'))
+from stub_dialogs import Checker, run_driver, win  # noqa: E402
+
+MAIN = 'Orvanta  '       # the main window's caption
+PASSWORD_WINDOW = 'Orvanta '
+PASSWORD = 's3cret pass'
+FILE_NAME = 1148         # the common dialogs' file name box
+PICK = 'Select Folder and click Open'
+BIG_MIB = 200
+
+
+def ids():
+    """The control and menu ids, from the program's own resource header."""
+    out = {}
+    for line in open(os.path.join(ROOT, 'desktop', 'resource.h')):
+        m = re.match(r'#define\s+(IDC_|IDM_)(\w+)\s+(\d+)', line)
+        if m:
+            out[m.group(2)] = int(m.group(3))
+    return out
+
+
+ID = ids()
+
+
+class Files:
+    def __init__(self, work, big):
+        self.work = work
+        rng = random.Random(14)
+        self.data = os.path.join(work, 'data')
+        os.makedirs(self.data)
+        self.contents = {
+            'a.txt': b'first file\r\n' * 50,
+            'b.bin': bytes(rng.getrandbits(8) for _ in range(200 * 1024)),
+            'c.txt': b'third\r\n',
+        }
+        for name, data in self.contents.items():
+            open(os.path.join(self.data, name), 'wb').write(data)
+        for folder in ('out-picked', 'out-secret', 'out-big', 'out-32'):
+            os.makedirs(self.path(folder))
+        self.big = {}
+        if big:
+            # Random data, stored: the unzip is mostly writing, long enough
+            # to be watched, and the percentage moves with the archive read.
+            with zipfile.ZipFile(self.path('big.zip'), 'w', zipfile.ZIP_STORED) as z:
+                for i in range(4):
+                    data = os.urandom(BIG_MIB // 4 << 20)
+                    self.big['part%d.bin' % i] = (len(data), zlib.crc32(data))
+                    z.writestr('part%d.bin' % i, data)
+
+    def path(self, *parts):
+        return os.path.join(self.work, *parts)
+
+
+def choose(title, path):
+    """Driver lines: in the dialog TITLE, type path and press Open/Save."""
+    return f"""dialog {title}
+settext {FILE_NAME} {path}
+click 1"""
+
+
+def select_files(fx):
+    names = ' '.join('"%s"' % n for n in fx.contents)
+    return f"""click {ID['FBROWSE']}
+dialog Select Files for Orvanta
+settext {FILE_NAME} {win(fx.data)}\\
+click 1
+settext {FILE_NAME} {names}
+click 1
+main"""
+
+
+def pick_folder(folder):
+    return choose('Select the required folder', win(folder) + '\\' + PICK)
+
+
+def open_archive(path):
+    return f"""click {ID['MP3']}
+{choose('Select an Zip File ', win(path))}"""
+
+
+def scenarios_64(fx):
+    b = ID
+    return f"""
+timeout 60000
+scenario zip
+start {{program}}
+window {MAIN}
+text {b['FBROWSE']}
+text {b['TEXT3']}
+{select_files(fx)}
+waittext {b['TEXT3']} 3
+items {b['FILELIST']}
+click {b['WWWBOOK']}
+{choose('Save zip file as...', win(fx.path('plain.zip')))}
+message Orvanta
+click 1
+main
+settext {b['PAS1']} {PASSWORD}
+click {b['SOVFA']}
+dialog Save zip file as...
+main
+enabled {b['FBROWSE']}
+enabled {b['COMMAND4']}
+enabled {b['COMMAND3']}
+{choose('Save zip file as...', win(fx.path('secret.zip')))}
+message Orvanta
+click 1
+main
+enabled {b['FBROWSE']} yes
+enabled {b['COMMAND4']} yes
+click {b['COMMAND4']}
+exit
+
+scenario unzip
+start {{program}}
+window {MAIN}
+click {b['COMMAND5']}
+message Warning
+click 1
+main
+{open_archive(fx.path('plain.zip'))}
+main
+waittext {b['TEXT6']} 3
+items {b['LIST1']}
+click {b['COMMAND2']}
+{pick_folder(fx.path('out-picked'))}
+message Orvanta
+click 1
+main
+click {b['COMMAND5']}
+message Orvanta
+click 1
+main
+key 70
+foreign Orvanta Help
+click {b['EXIT']}
+exit
+
+scenario password
+start {{program}}
+window {MAIN}
+{open_archive(fx.path('secret.zip'))}
+window {PASSWORD_WINDOW}
+type 201 wrong
+window {MAIN}
+text {b['PAS2']}
+text {b['TEXT6']}
+window {PASSWORD_WINDOW}
+click 1
+message Warning
+click 1
+window {PASSWORD_WINDOW}
+settext 201
+type 201 {PASSWORD}
+click 1
+window {MAIN}
+waittext {b['TEXT6']} 3
+text {b['PAS2']}
+click {b['COMMAND2']}
+{pick_folder(fx.path('out-secret'))}
+message Warning
+click 1
+window {MAIN}
+{open_archive(fx.path('secret.zip'))}
+window {MAIN}
+waittext {b['TEXT6']} 3
+click {b['COMMAND2']}
+{pick_folder(fx.path('out-secret'))}
+message Orvanta
+click 1
+window {MAIN}
+click {b['COMMAND4']}
+exit
+
+scenario responsive
+start {{program}}
+window {MAIN}
+{open_archive(fx.path('big.zip'))}
+main
+waittext {b['TEXT6']} 4
+click {b['COMMAND2']}
+{pick_folder(fx.path('out-big'))}
+ping 300000 {b['PROGRESSBAR1']}
+click 1
+main
+click {b['COMMAND4']}
+exit
+"""
+
+
+def scenarios_32(fx):
+    b = ID
+    return f"""
+timeout 900000
+scenario batch32
+start {{program}}
+window {MAIN}
+{select_files(fx)}
+waittext {b['TEXT3']} 3
+click {b['WWWBOOK']}
+{choose('Save zip file as...', win(fx.path('plain.zip')))}
+message Orvanta
+click 1
+main
+{open_archive(fx.path('plain.zip'))}
+main
+waittext {b['TEXT6']} 3
+click {b['COMMAND2']}
+{pick_folder(fx.path('out-32'))}
+message Orvanta
+click 1
+main
+click {b['COMMAND4']}
+exit
+"""
+
+
+# ---- Checks ------------------------------------------------------------------------
+
+def tool_ok(c, scenario, args, what):
+    r = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    c.check(scenario, r.returncode == 0, '%s: %s' % (what, r.stdout.decode('latin-1')[-1500:]))
+
+
+def same_files(c, scenario, fx, folder):
+    for name, data in fx.contents.items():
+        p = os.path.join(folder, name)
+        c.check(scenario, os.path.isfile(p) and open(p, 'rb').read() == data, 'missing or different: ' + p)
+
+
+def listed(fx):
+    return 'items %d 3 [%s]' % (ID['FILELIST'], ' | '.join(win(os.path.join(fx.data, n)) for n in fx.contents))
+
+
+def check_64(c, fx):
+    plain, secret = fx.path('plain.zip'), fx.path('secret.zip')
+    s = 'zip'
+    c.sequence(s, 'text %d [&Select files...]' % ID['FBROWSE'], 'text %d [0]' % ID['TEXT3'],
+               'waittext %d [3]' % ID['TEXT3'], listed(fx),
+               'message [Orvanta] Success! Your new Zip archive is built in %s ' % win(plain),
+               # the menu's save locks the busy set while its dialog is open, and only the set
+               'enabled %d no' % ID['FBROWSE'], 'enabled %d no' % ID['COMMAND4'], 'enabled %d yes' % ID['COMMAND3'],
+               'message [Orvanta] Success! Your new Zip archive is built in %s ' % win(secret),
+               'enabled %d yes' % ID['FBROWSE'], 'enabled %d yes' % ID['COMMAND4'], re.compile(r'exit 0 windows \d+'))
+    tool_ok(c, s, ['unzip', '-t', plain], 'unzip -t ' + plain)
+    tool_ok(c, s, ['7z', 't', '-p' + PASSWORD, secret], '7z t ' + secret)
+    r = subprocess.run(['unzip', '-t', '-P', 'wrong', secret], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    c.check(s, r.returncode != 0, 'the password archive opens without its password')
+    if os.path.isfile(plain):
+        with zipfile.ZipFile(plain) as z:
+            c.check(s, {n: z.read(n) for n in z.namelist()} == fx.contents, 'plain.zip holds other files')
+
+    s = 'unzip'
+    c.sequence(s, 'message [Warning] Error, no zip archive has been opened    ', 'waittext %d [3]' % ID['TEXT6'],
+               'items %d 3 [a.txt | b.bin | c.txt]' % ID['LIST1'],
+               'message [Orvanta] Success! Your Zip archive unzipped to %s\\     ' % win(fx.path('out-picked')),
+               'message [Orvanta] Success! Files are unzipped in %s ' % win(fx.path('plain')),
+               'foreign [Orvanta Help]',  # F1: the help file beside the program
+               re.compile(r'exit 0 windows \d+'))
+    same_files(c, s, fx, fx.path('out-picked'))
+    same_files(c, s, fx, fx.path('plain'))
+
+    s = 'password'
+    c.sequence(s, 'window ' + PASSWORD_WINDOW, 'text %d [wrong]' % ID['PAS2'], 'text %d [0]' % ID['TEXT6'],
+               'message [Warning] Wrong password!    ', 'waittext %d [3]' % ID['TEXT6'],
+               'text %d [%s]' % (ID['PAS2'], PASSWORD),
+               # the archive opened before the password was known still needs it
+               'message [Warning] Failed to open zip archive or you need to set password to unzip it.    ',
+               'waittext %d [3]' % ID['TEXT6'],
+               'message [Orvanta] Success! Your Zip archive unzipped to %s\\     ' % win(fx.path('out-secret')),
+               re.compile(r'exit 0 windows \d+'))
+    same_files(c, s, fx, fx.path('out-secret'))
+
+    s = 'responsive'
+    c.sequence(s, 'waittext %d [4]' % ID['TEXT6'], re.compile(r'exit 0 windows \d+'))
+    ping = c.value(s, 'ping ')
+    m = re.match(r'sent (\d+) answered (\d+) slowest (\d+) ms progress \[([\d ]*)\] then \[(.*)\]', ping or '')
+    if c.check(s, m, 'no ping line: %r' % ping):
+        sent, answered, slowest = int(m.group(1)), int(m.group(2)), int(m.group(3))
+        positions = [int(p) for p in m.group(4).split()]
+        c.check(s, sent >= 5 and answered == sent, 'the window did not answer: %s' % ping)
+        c.check(s, slowest < 1000, 'slowest answer %d ms' % slowest)
+        c.check(s, len(positions) >= 3 and positions == sorted(positions), 'the progress bar did not move: %s' % ping)
+        c.check(s, m.group(5) == 'Orvanta', 'no success message after the unzip: %s' % ping)
+    for name, (size, crc) in fx.big.items():
+        p = fx.path('out-big', name)
+        ok = os.path.isfile(p) and os.path.getsize(p) == size
+        if ok:
+            with open(p, 'rb') as f:
+                got = 0
+                for chunk in iter(lambda: f.read(1 << 20), b''):
+                    got = zlib.crc32(chunk, got)
+            ok = got == crc
+        c.check(s, ok, 'missing or different: ' + p)
+
+
+def check_32(c, fx):
+    s = 'batch32'
+    plain = fx.path('plain.zip')
+    c.sequence(s, 'waittext %d [3]' % ID['TEXT3'],
+               'message [Orvanta] Success! Your new Zip archive is built in %s ' % win(plain),
+               'waittext %d [3]' % ID['TEXT6'],
+               'message [Orvanta] Success! Your Zip archive unzipped to %s\\     ' % win(fx.path('out-32')),
+               re.compile(r'exit 0 windows \d+'))
+    tool_ok(c, s, ['unzip', '-t', plain], 'unzip -t ' + plain)
+    same_files(c, s, fx, fx.path('out-32'))
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    for name in ('bits', 'program', 'driver', 'wine_run', 'work'):
+        ap.add_argument('--' + name.replace('_', '-'), required=True)
+    ap.add_argument('--prefix', default=os.environ.get('ORVANTA_WINEPREFIX', os.path.join(ROOT, 'build', 'wineprefix')))
+    args = ap.parse_args()
+    work = os.path.abspath(args.work)
+    subprocess.run(['rm', '-rf', work])
+    os.makedirs(work)
+    fx = Files(work, big=args.bits == '64')
+    script, check = (scenarios_64, check_64) if args.bits == '64' else (scenarios_32, check_32)
+    script_path = fx.path('script.txt')
+    with open(script_path, 'w', newline='\r\n') as f:
+        f.write(script(fx).replace('{program}', win(args.program)).lstrip())
+    transcript_path = fx.path('transcript.txt')
+    # The driver is the x86_64 one in both cases: under --bits 32 only the
+    # program goes through the slow 32-bit loader.
+    args.group = 'desktop-%s' % args.bits
+    bits = args.bits
+    args.bits = '64'
+    started = time.time()
+    run = run_driver(args, script_path, transcript_path)
+    print(run.stdout.decode('latin-1'))
+    transcript = open(transcript_path, encoding='latin-1').read() if os.path.exists(transcript_path) else ''
+    print(transcript)
+    print('driver run took %.1f s' % (time.time() - started))
+    c = Checker(transcript)
+    if not re.search(r'^done in \d+ ms$', transcript, re.M):
+        c.failures.append('the driver did not finish its script')
+    check(c, fx)
+    for failure in c.failures:
+        print('FAILED: ' + failure)
+    print('%d scenario(s), %d failure(s)' % (len(c.scenarios), len(c.failures)))
+    if not c.failures:
+        subprocess.run(['rm', '-rf', work])  # the big archive and its copy
+    return 1 if c.failures else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
