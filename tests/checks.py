@@ -15,10 +15,13 @@ import time
 failures = []
 
 
-def check(cond, what):
+def check(cond, what, detail=None):
+    """Records a failed check (printing detail with it, when given)."""
     if not cond:
         failures.append(what)
         print("FAIL:", what)
+        if detail is not None:
+            print("  ", detail)
     return cond
 
 

@@ -9,32 +9,15 @@ byte).
   tollan_resources.py --dll Tollan.dll --stub sfxstub.exe --script tollan_registry.txt
 """
 import argparse
+import os
 import struct
 import sys
 
 import pefile
 
-failures = []
-
-
-def check(cond, what, detail=""):
-    print("ok" if cond else "FAIL", what, "" if cond else detail)
-    if not cond:
-        failures.append(what)
-
-
-def resource(pe, type_key, id_):
-    """The bytes of the first language of resource id_ of a type given by
-    number or by name; None when missing."""
-    for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
-        key = str(t.name) if t.name is not None else t.id
-        if key != type_key:
-            continue
-        for e in t.directory.entries:
-            if e.id == id_:
-                leaf = e.directory.entries[0].data.struct
-                return pe.get_data(leaf.OffsetToData, leaf.Size)
-    return None
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from checks import check, finish  # noqa: E402
+from pe_resources import exports, resource, string_resource, version_strings  # noqa: E402
 
 
 def main():
@@ -47,9 +30,9 @@ def main():
     pe = pefile.PE(args.dll)
     check(pe.FILE_HEADER.Machine == 0x14C, "PE32 for i386", hex(pe.FILE_HEADER.Machine))
     check(pe.FILE_HEADER.Characteristics & 0x2000, "a DLL")
-    exports = sorted(e.name.decode() for e in pe.DIRECTORY_ENTRY_EXPORT.symbols if e.name)
-    check(exports == ["DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer", "DllUnregisterServer"],
-          "exports the four entry points by name", exports)
+    names = exports(pe)
+    check(names == ["DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer", "DllUnregisterServer"],
+          "exports the four entry points by name", names)
 
     tlb = resource(pe, "TYPELIB", 1)
     check(tlb is not None and tlb[:4] == b"MSFT", "TYPELIB 1 is a type library")
@@ -69,33 +52,17 @@ def main():
         check((size, width, abs(height), bits) == (40, 16, 16, 4), "BITMAP 101 is 16 x 16 with 4 bits per pixel",
               (size, width, height, bits))
 
-    # String 100 lives in block 100 // 16 + 1 = 7, at index 100 % 16 = 4.
-    block = resource(pe, 6, 7)
-    strings = []
-    pos = 0
-    while block is not None and pos + 2 <= len(block) and len(strings) < 16:
-        n = struct.unpack_from("<H", block, pos)[0]
-        strings.append(block[pos + 2:pos + 2 + 2 * n].decode("utf-16-le"))
-        pos += 2 + 2 * n
-    check(len(strings) > 4 and strings[4] == "Tollan", "string 100 is \"Tollan\"", strings)
+    check(string_resource(pe, 100) == "Tollan", "string 100 is \"Tollan\"", string_resource(pe, 100))
 
     fixed = pe.VS_FIXEDFILEINFO[0]
     check((fixed.FileVersionMS, fixed.FileVersionLS) == (0x00010001, 0x00000001), "file version 1.1.0.1")
     check((fixed.ProductVersionMS, fixed.ProductVersionLS) == (0x00010001, 0x00000001), "product version 1.1.0.1")
-    table = {}
-    for info in pe.FileInfo[0]:
-        if getattr(info, "Key", b"") == b"StringFileInfo":
-            for st in info.StringTable:
-                table.update({k.decode(): v.decode() for k, v in st.entries.items()})
+    table = version_strings(pe)
     check(table.get("FileDescription") == "Tollan Module", "FileDescription", table.get("FileDescription"))
     check(table.get("OriginalFilename") == "Tollan.DLL", "OriginalFilename", table.get("OriginalFilename"))
     check("OLESelfRegister" in table, "the OLESelfRegister entry", sorted(table))
 
-    if failures:
-        print("%d failure(s)" % len(failures))
-        return 1
-    print("all passed")
-    return 0
+    return finish("all passed")
 
 
 if __name__ == "__main__":
