@@ -20,15 +20,8 @@ import zipfile
 import pefile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-failures = []
-
-
-def check(cond, what, detail=""):
-    if cond:
-        print("ok", what)
-    else:
-        print("FAIL", what, detail)
-        failures.append(what)
+sys.path.insert(0, os.path.dirname(HERE))
+from checks import check, failures, finish  # noqa: E402
 
 
 def winpath(p):
@@ -137,11 +130,7 @@ def main():
         print("  script:", out.strip().replace("\n", "\n  script: "))
         check(rc == 0 and "ok not creatable after unregistration" in out, "gone after unregistration")
 
-    if failures:
-        print("%d failure(s)" % len(failures))
-        return 1
-    print("all passed")
-    return 0
+    return finish("all passed")
 
 
 if __name__ == "__main__":

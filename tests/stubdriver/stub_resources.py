@@ -7,10 +7,14 @@ which the builder adds).
 
   stub_resources.py STUB.exe...
 """
+import os
 import struct
 import sys
 
 import pefile
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from checks import check, finish  # noqa: E402
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_RCDATA, RT_GROUP_ICON = 3, 5, 6, 10, 14
 DS_SETFONT, DS_MODALFRAME, DS_CENTER = 0x40, 0x80, 0x800
@@ -127,12 +131,9 @@ def leaves(pe, type_id):
     return out
 
 
-def check(path):
-    failures = []
-
+def check_stub(path):
     def expect(ok, what):
-        if not ok:
-            failures.append('%s: %s' % (path, what))
+        check(ok, '%s: %s' % (path, what))
 
     pe = pefile.PE(path)
     expect(pe.OPTIONAL_HEADER.Subsystem == 2, 'not a GUI program')
@@ -143,7 +144,7 @@ def check(path):
 
     if not hasattr(pe, 'DIRECTORY_ENTRY_RESOURCE'):
         expect(False, 'no resources')
-        return failures
+        return
     types = sorted(t.id for t in pe.DIRECTORY_ENTRY_RESOURCE.entries)
     expect(RT_RCDATA not in types, 'carries RT_RCDATA resources of its own')
     expect(types == [RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON], 'resource types %s' % types)
@@ -205,17 +206,13 @@ def check(path):
                 found[(block - 1) * 16 + k] = data[at:at + 2 * n].decode('utf-16-le')
             at += 2 * n
     expect(found == STRINGS, 'strings %r' % found)
-    return failures
 
 
 def main(paths):
-    failures = []
     for path in paths:
-        failures += check(path)
+        check_stub(path)
         print('checked', path)
-    for f in failures:
-        print('FAILED: ' + f)
-    return 1 if failures else 0
+    return finish('the stubs carry what the self-extractor needs')
 
 
 if __name__ == '__main__':
