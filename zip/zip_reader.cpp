@@ -765,13 +765,7 @@ bool ZipReader::openFile(const char* path, std::string* error) {
                      platform::errorMessage(platform::lastError());
         return false;
     }
-    impl_.reset(new Impl());
-    impl_->source = std::move(file);
-    if (!impl_->open(error)) {
-        impl_.reset();
-        return false;
-    }
-    return true;
+    return openSource(std::move(file), error);
 }
 
 bool ZipReader::openMemory(const uint8_t* data, uint64_t size, std::string* error) {
