@@ -51,6 +51,9 @@ bool ReplacingOutput::begin(const char* target, std::string* error) {
     platform::FileInfo info;
     bool exists = platform::fileInfo(target_.c_str(), &info);
     if (exists && info.isDirectory) return fail("is a folder");
+    // A device, pipe or socket would be replaced by the rename, not written.
+    if (exists && platform::nodeKind(target_.c_str()) == platform::NodeKind::Other)
+        return fail("is not a regular file");
     if (exists && (info.attributes & 0x01)) return fail("is read-only");
     replacedId_ = platform::FileId();
     if (exists) platform::fileIdOf(target_.c_str(), &replacedId_);

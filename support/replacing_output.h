@@ -18,8 +18,10 @@ public:
 
     // Creates a new, empty temporary file in target's folder and keeps it
     // open for writing. It gets the permissions of the file it is to
-    // replace, when there is one. Refuses a target that is a folder or a
-    // read-only file. False with *error naming target and the reason.
+    // replace, when there is one. Refuses a target that is a folder, a
+    // read-only file, or neither a file nor a link (a device, a pipe): the
+    // rename would replace it. False with *error naming target and the
+    // reason.
     bool begin(const char* target, std::string* error);
 
     bool active() const { return !temporary_.empty(); }

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "support/testing/scratch_dir.h"
 
 namespace {
@@ -114,10 +118,16 @@ TEST(ReplacingOutput, RefusedTargets) {
     struct Case {
         std::string target;
         std::string error;  // the system's reason follows when it ends in ": "
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {folder, folder + ": is a folder"},
         {dir.file("missing/out.zip"), dir.file("missing/out.zip") + ": cannot create a temporary file beside it: "},
     };
+#ifndef _WIN32
+    const std::string pipe = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    cases.push_back({pipe, pipe + ": is not a regular file"});
+#endif
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
         ReplacingOutput out;
