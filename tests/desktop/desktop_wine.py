@@ -33,7 +33,6 @@ from stub_dialogs import Checker, run_driver, win  # noqa: E402
 MAIN = 'Orvanta  '       # the main window's caption
 PASSWORD_WINDOW = 'Orvanta '
 PASSWORD = 's3cret pass'
-FILE_NAME = 1148         # the common dialogs' file name box
 PICK = 'Select Folder and click Open'
 BIG_MIB = 200
 
@@ -70,11 +69,15 @@ class Files:
         if big:
             # Random data, stored: the unzip is mostly writing, long enough
             # to be watched, and the percentage moves with the archive read.
+            # The same files, listed for a zip, make a write long enough to
+            # close the window in the middle of it.
+            os.makedirs(self.path('data-big'))
             with zipfile.ZipFile(self.path('big.zip'), 'w', zipfile.ZIP_STORED) as z:
                 for i in range(4):
                     data = os.urandom(BIG_MIB // 4 << 20)
                     self.big['part%d.bin' % i] = (len(data), zlib.crc32(data))
                     z.writestr('part%d.bin' % i, data)
+                    open(self.path('data-big', 'part%d.bin' % i), 'wb').write(data)
 
     def path(self, *parts):
         return os.path.join(self.work, *parts)
@@ -83,18 +86,14 @@ class Files:
 def choose(title, path):
     """Driver lines: in the dialog TITLE, type path and press Open/Save."""
     return f"""dialog {title}
-settext {FILE_NAME} {path}
-click 1"""
+filename {path}"""
 
 
-def select_files(fx):
-    names = ' '.join('"%s"' % n for n in fx.contents)
+def select_files(fx, folder=None, names=None):
+    names = ' '.join('"%s"' % n for n in (names or fx.contents))
     return f"""click {ID['FBROWSE']}
-dialog Select Files for Orvanta
-settext {FILE_NAME} {win(fx.data)}\\
-click 1
-settext {FILE_NAME} {names}
-click 1
+{choose('Select Files for Orvanta', win(folder or fx.data) + chr(92))}
+{choose('Select Files for Orvanta', names)}
 main"""
 
 
@@ -214,6 +213,19 @@ click 1
 main
 click {b['COMMAND4']}
 exit
+
+scenario close-while-writing
+start {{program}}
+window {MAIN}
+{select_files(fx, fx.path('data-big'), sorted(fx.big))}
+waittext {b['TEXT3']} 4
+click {b['WWWBOOK']}
+{choose('Save zip file as...', win(fx.path('closed.zip')))}
+sleep 500
+main
+close
+gone 3000
+exit 300000
 """
 
 
@@ -321,6 +333,16 @@ def check_64(c, fx):
                     got = zlib.crc32(chunk, got)
             ok = got == crc
         c.check(s, ok, 'missing or different: ' + p)
+
+
+    s = 'close-while-writing'
+    # The window goes at once; the archive is finished before the program
+    # ends: complete under its name, and no temporary beside it.
+    c.sequence(s, 'close', 'gone', re.compile(r'exit 0 windows \d+'))
+    c.absent(s, r'^message')
+    tool_ok(c, s, ['unzip', '-tq', fx.path('closed.zip')], 'unzip -t closed.zip')
+    left = sorted(n for n in os.listdir(fx.work) if n.startswith('closed') and n != 'closed.zip')
+    c.check(s, not left, 'left beside the archive: %s' % left)
 
 
 def check_32(c, fx):

@@ -53,6 +53,9 @@
 //   dialog TITLE       wait for a dialog (as `message`) with this title,
 //                      print only the title; it becomes current
 //   main               the main window becomes current again
+//   filename TEXT      type TEXT into the current common dialog's file name
+//                      box, again until it keeps it (a dialog still setting
+//                      itself up may overwrite it), then press its OK button
 //   children           print every child control: id, class and text
 //   items ID           print the entries of list box ID
 //   select ID INDEX    select entry INDEX of list box ID and tell the
@@ -88,6 +91,7 @@
 namespace {
 
 constexpr UINT kSendTimeoutMs = 5000;
+constexpr int kFileNameBox = 0x47c;  // cmb13: the file name box of the common file dialogs
 constexpr DWORD kPollMs = 5;
 
 struct Driver {
@@ -402,6 +406,20 @@ void run(Driver& d, const std::string& cmd, const std::string& rest) {
         if (!h) return fail(d, "dialog " + rest + ": did not appear");
         d.current = h;
         out("dialog [" + rest + "]");
+    } else if (cmd == "filename") {
+        HWND box = control(d, kFileNameBox, "filename");
+        if (!box) return;
+        const DWORD start = GetTickCount();
+        for (;;) {
+            DWORD_PTR result = 0;
+            SendMessageTimeoutA(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(rest.c_str()), SMTO_ABORTIFHUNG,
+                                kSendTimeoutMs, &result);
+            Sleep(250);
+            if (controlText(box) == rest) break;
+            if (GetTickCount() - start >= d.timeoutMs) return fail(d, "filename: the dialog does not keep " + rest);
+        }
+        PostMessageA(d.current, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(d.current, IDOK)));
+        out("filename " + rest);
     } else if (cmd == "main") {
         if (!d.main || !IsWindow(d.main)) return fail(d, "main: no main window");
         d.current = d.main;
