@@ -106,6 +106,15 @@ def on_terminal(args, answers, timeout=60, cwd=None):
         os.close(slave)
 
 
+def i386_emulated():
+    """Do i386 programs (32-bit Wine) go through qemu-i386 on this machine?"""
+    try:
+        with open("/proc/sys/fs/binfmt_misc/qemu-i386") as f:
+            return f.readline().strip() == "enabled"
+    except OSError:
+        return False
+
+
 def finish(what):
     if failures:
         print("%d failures" % len(failures))
