@@ -1,5 +1,5 @@
 """What the python test scripts share: recording failed checks, running a
-program with a time limit or on a pseudo-terminal, fresh folders, and a
+program with a time limit, watched by its progress or on a pseudo-terminal, fresh folders, and a
 small tmpfs for full-disk cases."""
 import contextlib
 import os
@@ -37,6 +37,45 @@ def run(args, cwd=None, timeout=120, stdin=subprocess.DEVNULL, env=None):
     check("AddressSanitizer" not in err and "runtime error" not in err,
           "%s: sanitizer: %s" % (" ".join(args), err[-2000:]))
     return r.returncode, out, err
+
+
+def run_watched(args, progress, done, env=None, stall=420, limit=1700, linger=60):
+    """Runs a driver that writes its progress line by line to the file
+    `progress`. Returns (exit code or None, output, how), how being
+    "exited"; "done" when the file showed `done` (a compiled regex) but the
+    processes had not ended `linger` seconds later (they are ended then);
+    or "stalled" when the file gained nothing for `stall` seconds or the
+    run passed `limit` seconds (the processes are ended)."""
+    import signal
+    with tempfile.TemporaryFile() as out:
+        p = subprocess.Popen(args, stdout=out, stderr=subprocess.STDOUT, env=env, start_new_session=True)
+        started = last_change = time.time()
+        size, done_at, how = -1, None, "exited"
+        while p.poll() is None:
+            time.sleep(2)
+            now = time.time()
+            try:
+                grown = os.path.getsize(progress)
+            except OSError:
+                grown = -1
+            if grown != size:
+                size, last_change = grown, now
+                if done_at is None and grown > 0:
+                    with open(progress, encoding="latin-1") as f:
+                        if done.search(f.read()):
+                            done_at = now
+            if done_at is not None and now - done_at > linger:
+                how = "done"
+            elif now - last_change > stall or now - started > limit:
+                how = "stalled"
+            else:
+                continue
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(p.pid, signal.SIGKILL)
+            p.wait()
+            break
+        out.seek(0)
+        return (p.returncode if how == "exited" else None), out.read().decode("latin-1"), how
 
 
 @contextlib.contextmanager
