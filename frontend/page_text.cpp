@@ -93,6 +93,12 @@ std::string entity(const std::string& html, size_t pos, size_t& next) {
     return "&";
 }
 
+// Tags whose end breaks the line.
+bool isBlock(const std::string& name) {
+    const bool heading = name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6';
+    return heading || name == "p" || name == "li" || name == "div";
+}
+
 // Collapses blanks, trims lines and keeps at most one empty line in a row.
 std::string tidy(const std::string& raw) {
     std::string out;
@@ -126,20 +132,32 @@ std::string tidy(const std::string& raw) {
 std::string pageText(const std::string& html) {
     // Text with '\n' where a line breaks; tidy() does the blanks.
     std::string raw;
-    auto newLine = [&raw] { raw += '\n'; };
+    bool lineEmpty = true;  // nothing but blanks since the last break
+    auto put = [&](const std::string& text) {
+        raw += text;
+        for (char ch : text) lineEmpty = lineEmpty && isBlank(ch);
+    };
+    auto newLine = [&] {
+        raw += '\n';
+        lineEmpty = true;
+    };
+    // A block starts on a line of its own.
+    auto freshLine = [&] {
+        if (!lineEmpty) newLine();
+    };
     size_t i = 0;
     while (i < html.size()) {
         const char c = html[i];
         if (c == '&') {
             size_t next = i + 1;
-            raw += entity(html, i, next);
+            put(entity(html, i, next));
             i = next;
             continue;
         }
         const char after = i + 1 < html.size() ? html[i + 1] : 0;
         const bool tag = c == '<' && (std::isalpha(static_cast<unsigned char>(after)) || after == '/' || after == '!');
         if (!tag) {
-            raw += isBlank(c) ? ' ' : c;
+            put(std::string(1, isBlank(c) ? ' ' : c));
             ++i;
             continue;
         }
@@ -161,10 +179,11 @@ std::string pageText(const std::string& html) {
         } else if (name == "br") {
             newLine();
         } else if (name == "li" && !closing) {
-            if (!raw.empty() && raw.back() != '\n') newLine();
-            raw += "- ";
-        } else if (closing && (name == "p" || name == "li" || name == "div" ||
-                               (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6'))) {
+            freshLine();
+            put("- ");
+        } else if (name == "ul" || name == "ol" || (!closing && isBlock(name))) {
+            freshLine();
+        } else if (isBlock(name)) {
             newLine();
         }
     }

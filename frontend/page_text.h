@@ -9,7 +9,8 @@
 
 // The page's text without <head>, <script> and <style> and without tags.
 // <br> and the ends of paragraphs, headings, list items and divisions
-// break the line; a list item starts with "- ". &amp; &lt; &gt; &quot;
+// break the line, and these blocks and lists start on a line of their
+// own; a list item starts with "- ". &amp; &lt; &gt; &quot;
 // &#39; &nbsp; and numeric entities (&#NN;, &#xHH;) are decoded, numeric
 // ones outside printable ASCII as '?'. Runs of blanks become one, lines
 // are trimmed, at most one empty line stands in a row, none at either end.

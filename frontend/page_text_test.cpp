@@ -6,6 +6,12 @@
 
 namespace {
 
+std::string repeat(const std::string& s, size_t n) {
+    std::string out;
+    while (n--) out += s;
+    return out;
+}
+
 TEST(PageText, ReadableTextOfAPage) {
     const struct {
         const char* html;
@@ -17,6 +23,7 @@ TEST(PageText, ReadableTextOfAPage) {
         {"a<br>b<BR/>c", "a\r\nb\r\nc"},
         {"<p>a</p>\n\n  <div>b</div>", "a\r\nb"},       // source line ends are blanks
         {"<p>a<br><br><br>b</p>", "a\r\n\r\nb"},  // one empty line at most
+        {"x<ul>\n <li>a</li>\n <li>b<li>c</ul>y<p>z", "x\r\n- a\r\n- b\r\n- c\r\ny\r\nz"},
         {"<SCRIPT type=\"x\">alert('<p>')</script >x<scripts>y", "xy"},
         {"<a title=\"1>2\" href='q'>link</a>", "link"},
         {"&amp;&lt;&gt;&quot;&#39;&nbsp;&#65;&#x42;&AMP;", "&<>\"' AB&"},
@@ -38,8 +45,9 @@ TEST(PageText, HostileInputEndsCleanly) {
         {"a<!-- never closed", "a"},
         {"R&D &amp &#; &#x; &#12a; &unknown;", "R&D &amp &#; &#x; &#12a; &unknown;"},
         {"&#99999999999999999999999999999999;&#x" + std::string(100, 'f') + ";", "??"},
-        {std::string(100000, '&'), std::string(100000, '&')},
+        {repeat("&", 100000), repeat("&", 100000)},
         {std::string(50000, '<') + "<script>" + std::string(50000, '>'), std::string(50000, '<')},
+        {std::string(50000, ' ') + repeat("<p> ", 50000), ""},
     };
     for (const auto& c : cases) EXPECT_EQ(pageText(c.html), c.want) << c.html.substr(0, 60);
 }
