@@ -3,13 +3,18 @@
 #include <commctrl.h>
 #include <cderr.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <exception>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "desktop/dialog_text.h"
 #include "desktop/layout.h"
 #include "desktop/resource.h"
+#include "desktop/wait_seconds.h"
+#include "frontend/page_text.h"
 #include "frontend/scratch_folders.h"
 
 namespace {
@@ -21,6 +26,37 @@ const char kCaption[] = "Orvanta  ";
 constexpr UINT kRunHere = WM_APP + 1;
 // Posted by the worker when its command has ended.
 constexpr UINT kWorkDone = WM_APP + 2;
+
+const char kAdsClass[] = "frmBrowser";
+const char kAdsCaption[] = "Ads by sponsors";
+const char kAdsTips[] = "Tips: Click ads if you like or drag to the corner.\r\n";
+// The advertisement window's client area: 4215 by 3510 twips.
+constexpr int kAdsWidth = 4215 / 15, kAdsHeight = 3510 / 15, kAdsTipsHeight = 36;
+constexpr int kAdsPasses = 9999, kAdsRefreshSeconds = 360;
+
+const char kMakerPage[] = "https://orvanta.example/";
+const char kAlbumPage[] = "https://orvanta.example/calyx-album/";
+
+// The SFX window's tooltips.
+const struct {
+    int id;
+    const char* tip;
+} kSfxTips[] = {
+    {IDC_SFX_FBROWSE, "Select files or fold to be a standalone .exe file  by  ctrl + mouse left key  and shift + mouse left key."},
+    {IDC_SFX_TEXT3, "The text box will show the amount of selected files."},
+    {IDC_SFX_FILEREMOVE, "Remove selected item in the file list box."},
+    {IDC_SFX_ALLCLEAR, "Remove all items in file list box."},
+    {IDC_SFX_LABEL1, "These are optional items, system default items are as below text boxes if you skip Step 2."},
+    {IDC_SFX_ICONSEL, "Click this button to select an icon for *.exe file."},
+    {IDC_SFX_ICONLIST, "This one is system default component, you can  select one to replace it."},
+    {IDC_SFX_ICONLISTREM, "Remove all in the left text box."},
+    {IDC_SFX_CREATEALBUM, "This will save files as xxxx.exe file. Users will not need a Zip program to unzip the files."},
+    {IDC_SFX_MP3, "Selecting an xxx.exe file. This file will run after users extracted this SFX file."},
+    {IDC_SFX_MP3TEXT, "This one is system default component, you can  select one to replace it."},
+    {IDC_SFX_COMMAND1, "Remove all in the left text box."},
+    {IDC_SFX_PAS2, "Set password for the .exe file."},
+    {IDC_SFX_COMMAND2, "This will save files as xxxx.exe file. Users will not need a Zip program to unzip the files."},
+};
 
 // How often busy() shows the state at most, unless the progress moved.
 constexpr DWORD kBusyIntervalMs = 40;
@@ -84,6 +120,13 @@ void updateTip(HWND tips, HWND owner, HWND control, const std::string& text) {
     SendMessageA(tips, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&ti));
 }
 
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
 bool isInput(UINT msg) {
     return (msg >= WM_KEYFIRST && msg <= WM_KEYLAST) || (msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST);
 }
@@ -130,7 +173,6 @@ bool Frame::create(int show) {
     createControls();
     ShowWindow(window_, show);
     UpdateWindow(window_);
-    runNow(&MainWindow::start);
     return true;
 }
 
@@ -164,30 +206,52 @@ void Frame::createControls() {
     SetWindowTextA(item(IDC_TEXT2), logic_->scratch().second().c_str());
     pushing_ = true;
     SetWindowTextA(item(IDC_TEXT4), shown_.Text4.c_str());
+    SetWindowTextA(item(IDC_ICONLIST), shown_.iconlist.c_str());
     pushing_ = false;
 }
 
 int Frame::run() {
+    // The start-up shows the advertisement window, whose refresh loop
+    // carries every other window until the program ends.
+    logic_->start();
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (refusesInput(msg)) continue;
-        if (password_ && IsDialogMessageA(password_, &msg)) continue;
-        if (window_ && TranslateAcceleratorA(window_, accelerators_, &msg)) continue;
-        if (window_ && IsDialogMessageA(window_, &msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) dispatch(msg);
     return int(msg.wParam);
+}
+
+void Frame::dispatch(MSG& msg) {
+    // An accelerator pressed while a command runs becomes a command that
+    // waits for it, as a menu chosen meanwhile does.
+    if (window_ && !sfx_ && (msg.hwnd == window_ || IsChild(window_, msg.hwnd)) &&
+        TranslateAcceleratorA(window_, accelerators_, &msg))
+        return;
+    if (refusesInput(msg)) return;
+    if (sfx_ && IsDialogMessageA(sfx_, &msg)) return;
+    if (password_ && IsDialogMessageA(password_, &msg)) return;
+    if (window_ && IsDialogMessageA(window_, &msg)) return;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
 }
 
 bool Frame::refusesInput(const MSG& msg) const {
     if (!running_ || !isInput(msg.message) || !msg.hwnd) return false;
-    for (HWND w : {window_, password_})
+    for (HWND w : {window_, password_, sfx_})
         if (w && (msg.hwnd == w || IsChild(w, msg.hwnd))) return true;
     return false;
 }
 
 // ---- Window procedures ----------------------------------------------------------
+
+// The dialog procedure of one of our dialogs: the Frame rides in DWLP_USER
+// and the dialog's handle is kept in *window from WM_INITDIALOG on.
+template <HWND Frame::*window, INT_PTR (Frame::*handler)(UINT, WPARAM, LPARAM)>
+INT_PTR CALLBACK Frame::dialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_INITDIALOG) SetWindowLongPtrA(h, DWLP_USER, lp);
+    auto* frame = reinterpret_cast<Frame*>(GetWindowLongPtrA(h, DWLP_USER));
+    if (!frame) return FALSE;
+    if (msg == WM_INITDIALOG) frame->*window = h;
+    return (frame->*handler)(msg, wp, lp);
+}
 
 LRESULT CALLBACK Frame::mainProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_NCCREATE) {
@@ -223,6 +287,7 @@ LRESULT Frame::onMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DESTROY:
         ended_ = true;
         if (password_) DestroyWindow(password_);
+        if (ads_) DestroyWindow(ads_);
         PostQuitMessage(0);
         return 0;
     }
@@ -237,8 +302,8 @@ void Frame::requestClose() {
     // The command ends first (an archive is finished and renamed into
     // place); the windows go now and nothing more is asked or told.
     closing_ = true;
-    ShowWindow(window_, SW_HIDE);
-    if (password_) ShowWindow(password_, SW_HIDE);
+    for (HWND w : {window_, password_, sfx_, ads_})
+        if (w) ShowWindow(w, SW_HIDE);
 }
 
 void Frame::onCommand(int id, int code, LPARAM lp) {
@@ -263,6 +328,8 @@ void Frame::onCommand(int id, int code, LPARAM lp) {
         case IDC_COMMAND5: command = &MainWindow::unzipBeside; break;
         case IDM_BR13: command = &MainWindow::unzipBesideFromMenu; break;
         case IDM_UNZIP: command = &MainWindow::unzipToDestination; break;
+        case IDC_ICONSEL: command = &MainWindow::pickIcon; break;
+        case IDC_CREATEALBUM: command = &MainWindow::buildSelfExtractor; break;
         default: work = false;
         }
         switch (id) {
@@ -271,9 +338,13 @@ void Frame::onCommand(int id, int code, LPARAM lp) {
         case IDC_COMMAND6: command = &MainWindow::clearZipFolder; break;
         case IDC_DELMP3: command = &MainWindow::forgetZip; break;
         case IDC_COMMAND1:
-        case IDM_OSF: command = &MainWindow::openSfxWindow; break;
+        case IDM_OSF:
+        case IDM_HELP_ABOUT:
+            if (running_) return defer(window_, MAKEWPARAM(id, code), lp);
+            return runModal(id == IDM_HELP_ABOUT ? &MainWindow::showAbout : &MainWindow::openSfxWindow);
         case IDM_HELPFILE: command = &MainWindow::openHelp; break;
-        case IDM_HELP_ABOUT: command = &MainWindow::showAbout; break;
+        case IDC_ICONLISTREM: command = &MainWindow::removeIcon; break;
+        case IDC_CMDSYSTEM: command = &MainWindow::runBuilt; break;
         case IDC_COMMAND4:
         case IDM_EXIT:
             if (running_) return requestClose();
@@ -298,35 +369,42 @@ void Frame::replayDeferred() {
 
 // ---- Running commands -------------------------------------------------------------
 
-void Frame::runNow(Command command) {
+void Frame::runNow(const Task& task) {
     if (running_ || ended_) return;
     pull();
     running_ = true;
-    (logic_.get()->*command)();
+    task();
     running_ = false;
     push();
     replayDeferred();
 }
 
-void Frame::runWork(Command command) {
+void Frame::runModal(Command command) {
+    if (running_ || ended_) return;
+    pull();
+    (logic_.get()->*command)();
+    push();
+}
+
+void Frame::runWork(const Task& task) {
     if (running_ || ended_) return;
     pull();
     running_ = true;
-    work_ = command;
+    work_ = task;
     workFailure_.clear();
     lastBusy_ = GetTickCount();
     lastProgress_ = logic_->state().ProgressBar1;
     worker_ = CreateThread(nullptr, 0, workerMain, this, 0, nullptr);
     if (!worker_) {  // no thread to be had: the command runs here
         running_ = false;
-        runNow(command);
+        runNow(task);
     }
 }
 
 DWORD WINAPI Frame::workerMain(void* p) {
     auto* frame = static_cast<Frame*>(p);
     try {
-        (frame->logic_.get()->*frame->work_)();
+        frame->work_();
     } catch (const std::exception& e) {
         frame->workFailure_ = e.what();
     } catch (...) {
@@ -375,6 +453,8 @@ void Frame::pull() {
     if (dest != s.DestDir) logic_->destDirChanged(dest);
     shown_.DestDir = s.DestDir;
     if (password_) s.passwordText = textOf(GetDlgItem(password_, IDC_PW_TEXT1));
+    s.iconlist = shown_.iconlist = textOf(item(IDC_ICONLIST));
+    pullSfx();
 }
 
 void Frame::push() {
@@ -393,6 +473,7 @@ void Frame::push() {
     text(IDC_PAS2, s.pas2, shown_.pas2);
     text(IDC_DESTDIR, s.DestDir, shown_.DestDir);
     text(IDC_TEXT4, s.Text4, shown_.Text4);
+    text(IDC_ICONLIST, s.iconlist, shown_.iconlist);
     if (s.FileList != shown_.FileList) {
         fillList(item(IDC_FILELIST), s.FileList, s.FileListSelected);
         shown_.FileList = s.FileList;
@@ -416,6 +497,46 @@ void Frame::push() {
         if (s.enabled[i] != shown_.enabled[i]) EnableWindow(item(kBusyIds[i]), shown_.enabled[i] = s.enabled[i]);
     }
     pushing_ = false;
+    pushSfx();
+}
+
+void Frame::pullSfx() {
+    if (!sfx_ || !sfxLogic_) return;
+    SfxWindowState& s = sfxLogic_->state();
+    auto text = [&](int id, std::string& now, std::string& shown) { now = shown = textOf(GetDlgItem(sfx_, id)); };
+    s.FileListSelected = sfxShown_.FileListSelected = selectionOf(GetDlgItem(sfx_, IDC_SFX_FILELIST));
+    text(IDC_SFX_ICONLIST, s.iconlist, sfxShown_.iconlist);
+    text(IDC_SFX_PAS1, s.pas1, sfxShown_.pas1);
+    text(IDC_SFX_MP3TEXT, s.mp3text, sfxShown_.mp3text);
+    text(IDC_SFX_PAS2, s.pas2, sfxShown_.pas2);
+    text(IDC_SFX_SFX2DIR, s.sfx2dir, sfxShown_.sfx2dir);
+}
+
+void Frame::pushSfx() {
+    if (!sfx_ || !sfxLogic_) return;
+    const SfxWindowState& s = sfxLogic_->state();
+    pushing_ = true;
+    auto text = [&](int id, const std::string& now, std::string& was) {
+        if (now != was) SetDlgItemTextA(sfx_, id, now.c_str());
+        was = now;
+    };
+    text(IDC_SFX_TEXT3, s.Text3, sfxShown_.Text3);
+    text(IDC_SFX_ICONLIST, s.iconlist, sfxShown_.iconlist);
+    text(IDC_SFX_PAS1, s.pas1, sfxShown_.pas1);
+    text(IDC_SFX_MP3TEXT, s.mp3text, sfxShown_.mp3text);
+    text(IDC_SFX_PAS2, s.pas2, sfxShown_.pas2);
+    text(IDC_SFX_SFX2DIR, s.sfx2dir, sfxShown_.sfx2dir);
+    text(IDC_SFX_TEXT4, s.Text4, sfxShown_.Text4);
+    HWND list = GetDlgItem(sfx_, IDC_SFX_FILELIST);
+    if (s.FileList != sfxShown_.FileList) {
+        fillList(list, s.FileList, s.FileListSelected);
+        sfxShown_.FileList = s.FileList;
+        sfxShown_.FileListSelected = s.FileListSelected;
+    }
+    if (s.FileListSelected != sfxShown_.FileListSelected)
+        SendMessageA(list, LB_SETCURSEL, WPARAM(sfxShown_.FileListSelected = s.FileListSelected), 0);
+    if (s.FileListTip != sfxShown_.FileListTip) updateTip(sfxTips_, sfx_, list, sfxShown_.FileListTip = s.FileListTip);
+    pushing_ = false;
 }
 
 // ---- WindowHost ----------------------------------------------------------------------
@@ -431,7 +552,8 @@ bool Frame::fileDialog(const FileDialog& dialog, std::string* answer) {
         lstrcpynA(buf.data(), dialog.fileName.c_str(), int(buf.size()));
         OPENFILENAMEA ofn = {};
         ofn.lStructSize = sizeof ofn;
-        ofn.hwndOwner = window_;
+        ofn.hwndOwner = sfx_ ? sfx_ : window_;
+        ofn.lpstrDefExt = dialog.defaultExtension.empty() ? nullptr : dialog.defaultExtension.c_str();
         ofn.lpstrFilter = filter.c_str();
         ofn.nFilterIndex = 1;
         ofn.lpstrFile = buf.data();
@@ -445,7 +567,7 @@ bool Frame::fileDialog(const FileDialog& dialog, std::string* answer) {
         } else if (CommDlgExtendedError() == FNERR_BUFFERTOOSMALL) {
             // Said, not taken for a cancel: the user chose files and would
             // otherwise not know why none were added.
-            MessageBoxA(window_, "Too many files were chosen at once. Choose fewer files at a time.    ", "Warning",
+            MessageBoxA(ofn.hwndOwner, "Too many files were chosen at once. Choose fewer files at a time.    ", "Warning",
                         MB_OK | MB_ICONINFORMATION);
         }
     });
@@ -459,7 +581,7 @@ void Frame::message(const std::string& text, const std::string& title, MessageIc
         if (icon == MessageIcon::Information) style |= MB_ICONINFORMATION;
         if (icon == MessageIcon::Exclamation) style |= MB_ICONEXCLAMATION;
         // Owned by the password window when a command of that window speaks.
-        HWND owner = GetActiveWindow() == password_ && password_ ? password_ : window_;
+        HWND owner = GetActiveWindow() == password_ && password_ ? password_ : sfx_ ? sfx_ : window_;
         MessageBoxA(owner, text.c_str(), title.c_str(), style);
     });
 }
@@ -468,7 +590,8 @@ void Frame::showPasswordWindow() {
     onWindowThread([&] {
         if (closing_ || ended_) return;
         if (!password_)
-            password_ = CreateDialogParamA(instance_, MAKEINTRESOURCEA(IDD_PASSWORD), window_, passwordProc,
+            password_ = CreateDialogParamA(instance_, MAKEINTRESOURCEA(IDD_PASSWORD), window_,
+                                           dialogProc<&Frame::password_, &Frame::onPasswordMessage>,
                                            reinterpret_cast<LPARAM>(this));
         if (password_) {
             ShowWindow(password_, SW_SHOW);
@@ -477,11 +600,97 @@ void Frame::showPasswordWindow() {
     });
 }
 
-// The SFX window, the About window and the advertisement window belong to
-// the program's second half; until then these commands show nothing.
-void Frame::showSfxWindow() {}
-void Frame::showAboutWindow() {}
-void Frame::showAdvertisementWindow() {}
+void Frame::showSfxWindow(SfxWindow& logic) {
+    if (sfx_ || ended_ || closing_) return;
+    sfxLogic_ = &logic;
+    sfxShown_ = SfxWindowState();
+    sfxShown_.sfx2dir.clear();
+    if (!CreateDialogParamA(instance_, MAKEINTRESOURCEA(IDD_SFX), window_, dialogProc<&Frame::sfx_, &Frame::onSfxMessage>,
+                            reinterpret_cast<LPARAM>(this))) {
+        sfxLogic_ = nullptr;
+        return;
+    }
+    pushSfx();
+    EnableWindow(window_, FALSE);
+    ShowWindow(sfx_, SW_SHOW);
+    // Modal: this loop runs until the window is gone (Exit, or the program
+    // ending, which destroys it with the main window).
+    MSG msg;
+    while (sfx_) {
+        if (GetMessageA(&msg, nullptr, 0, 0) <= 0) {
+            PostQuitMessage(int(msg.wParam));  // for the loop we return to
+            break;
+        }
+        dispatch(msg);
+    }
+    if (sfx_) DestroyWindow(sfx_);
+    sfxLogic_ = nullptr;
+    if (!ended_) {
+        EnableWindow(window_, TRUE);
+        SetActiveWindow(window_);
+    }
+}
+
+void Frame::showAboutWindow() {
+    if (ended_ || closing_) return;
+    DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_ABOUT), window_, aboutProc, reinterpret_cast<LPARAM>(this));
+}
+
+bool Frame::createAdvertisementWindow() {
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = adsProc;
+    wc.hInstance = instance_;
+    wc.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+    wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kAdsClass;
+    if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+    RECT r = {0, 0, kAdsWidth, kAdsHeight};
+    AdjustWindowRectEx(&r, style, FALSE, WS_EX_TOOLWINDOW);
+    // In the corner of the screen, out of the main window's way.
+    RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    ads_ = CreateWindowExA(WS_EX_TOOLWINDOW, kAdsClass, kAdsCaption, style, work.right - w - 8, work.bottom - h - 8, w,
+                           h, nullptr, nullptr, instance_, this);
+    if (!ads_) return false;
+    HWND tips = CreateWindowExA(0, WC_EDITA, kAdsTips, WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY, 4, 4,
+                                kAdsWidth - 8, kAdsTipsHeight - 8, ads_, reinterpret_cast<HMENU>(INT_PTR(IDC_ADS_TEXT1)),
+                                instance_, nullptr);
+    SendMessageA(tips, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    const RECT page = {0, kAdsTipsHeight, kAdsWidth, kAdsHeight};
+    browser_.reset(new BrowserHost());
+    if (!browser_->create(ads_, page)) {
+        // No browser engine that works: the page's text instead.
+        browser_.reset();
+        adsPage_ = CreateWindowExA(WS_EX_CLIENTEDGE, WC_EDITA, "",
+                                   WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY, page.left, page.top,
+                                   page.right - page.left, page.bottom - page.top, ads_,
+                                   reinterpret_cast<HMENU>(INT_PTR(IDC_ADS_PAGE)), instance_, nullptr);
+        SendMessageA(adsPage_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    }
+    return true;
+}
+
+void Frame::showAdvertisementWindow() {
+    if (ended_ || !createAdvertisementWindow()) return;
+    const std::string page = programFolder() + "\\ads.html";
+    for (int pass = 1; pass <= kAdsPasses && ads_ && !ended_; pass++) {
+        if (!closing_) ShowWindow(ads_, SW_SHOW);
+        SetWindowPos(ads_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        if (browser_)
+            browser_->navigate(page);
+        else if (adsPage_)
+            SetWindowTextA(adsPage_, pageText(readFile(page)).c_str());
+        if (!WaitSeconds(kAdsRefreshSeconds, [this](MSG& msg) {
+                dispatch(msg);
+                return true;
+            }))
+            break;
+    }
+}
 
 bool Frame::startProgram(const std::string& commandLine) {
     if (closing_) return false;
@@ -519,14 +728,6 @@ void Frame::busy() {
 
 // ---- The password window ------------------------------------------------------------
 
-INT_PTR CALLBACK Frame::passwordProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_INITDIALOG) SetWindowLongPtrA(h, DWLP_USER, lp);
-    auto* frame = reinterpret_cast<Frame*>(GetWindowLongPtrA(h, DWLP_USER));
-    if (!frame) return FALSE;
-    if (msg == WM_INITDIALOG) frame->password_ = h;
-    return frame->onPasswordMessage(msg, wp, lp);
-}
-
 INT_PTR Frame::onPasswordMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_INITDIALOG:
@@ -560,4 +761,124 @@ INT_PTR Frame::onPasswordMessage(UINT msg, WPARAM wp, LPARAM lp) {
         return TRUE;
     }
     return FALSE;
+}
+
+// ---- The SFX window ----------------------------------------------------------------
+
+INT_PTR Frame::onSfxMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_INITDIALOG: {
+        sfxTips_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, sfx_, nullptr, instance_,
+                                   nullptr);
+        SendMessageA(sfxTips_, TTM_SETMAXTIPWIDTH, 0, 420);
+        for (const auto& t : kSfxTips) addTip(sfxTips_, sfx_, GetDlgItem(sfx_, t.id), t.tip);
+        addTip(sfxTips_, sfx_, GetDlgItem(sfx_, IDC_SFX_FILELIST), "");
+        for (int id : {IDC_SFX_LABEL2, IDC_SFX_LABEL3})
+            SendDlgItemMessageA(sfx_, id, WM_SETFONT, reinterpret_cast<WPARAM>(boldFont_), FALSE);
+        return TRUE;
+    }
+    case WM_COMMAND: {
+        const int id = LOWORD(wp), code = HIWORD(wp);
+        // A command (Exit included) that comes while a build runs waits.
+        const bool typing = code == EN_CHANGE || code == EN_UPDATE || code == EN_SETFOCUS || code == EN_KILLFOCUS;
+        if (running_ && !typing) {
+            defer(sfx_, wp, lp);
+            return TRUE;
+        }
+        SfxCommand command = nullptr;
+        bool work = false;
+        if (id == IDC_SFX_FILELIST) {
+            if (code == LBN_SELCHANGE) command = &SfxWindow::fileListClicked;
+        } else if (code == BN_CLICKED || code == STN_CLICKED) {
+            switch (id) {
+            case IDC_SFX_FBROWSE: command = &SfxWindow::selectFiles, work = true; break;
+            case IDC_SFX_ICONSEL: command = &SfxWindow::pickIcon, work = true; break;
+            case IDC_SFX_MP3: command = &SfxWindow::pickProgram, work = true; break;
+            case IDC_SFX_CREATEALBUM: command = &SfxWindow::buildModel1, work = true; break;
+            case IDC_SFX_COMMAND2: command = &SfxWindow::buildModel2, work = true; break;
+            case IDC_SFX_EXTRACT2: command = &SfxWindow::pickExtractFolder, work = true; break;
+            case IDC_SFX_FILEREMOVE: command = &SfxWindow::removeFile; break;
+            case IDC_SFX_ALLCLEAR: command = &SfxWindow::clearAll; break;
+            case IDC_SFX_ICONLISTREM: command = &SfxWindow::removeIcon; break;
+            case IDC_SFX_COMMAND1: command = &SfxWindow::removeProgram; break;
+            case IDCANCEL: DestroyWindow(sfx_); return TRUE;
+            }
+        }
+        if (!command || !sfxLogic_) return FALSE;
+        SfxWindow* logic = sfxLogic_;
+        const Task task = [logic, command] { (logic->*command)(); };
+        work ? runWork(task) : runNow(task);
+        return TRUE;
+    }
+    case WM_DESTROY:
+        if (sfxTips_) DestroyWindow(sfxTips_);
+        sfxTips_ = nullptr;
+        sfx_ = nullptr;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// ---- The About window -----------------------------------------------------------------
+
+INT_PTR CALLBACK Frame::aboutProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        return TRUE;
+    case WM_CTLCOLORSTATIC: {
+        // The two addresses look like links.
+        const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lp));
+        if (id != IDC_ABOUT_LABEL4 && id != IDC_ABOUT_LABEL5) break;
+        HDC dc = reinterpret_cast<HDC>(wp);
+        SetTextColor(dc, RGB(0, 0, 204));
+        SetBkMode(dc, TRANSPARENT);
+        return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wp)) {
+        case IDC_ABOUT_LABEL4:
+        case IDC_ABOUT_LABEL5:
+            if (HIWORD(wp) == STN_CLICKED)
+                // Failures are not reported: a missing browser is the
+                // system's business.
+                ShellExecuteA(h, "Open", LOWORD(wp) == IDC_ABOUT_LABEL4 ? kMakerPage : kAlbumPage, "",
+                              programFolder().c_str(), SW_SHOWNORMAL);
+            return TRUE;
+        case IDOK:
+        case IDCANCEL:
+            EndDialog(h, LOWORD(wp));
+            return TRUE;
+        }
+        break;
+    }
+    return FALSE;
+}
+
+// ---- The advertisement window ---------------------------------------------------------
+
+LRESULT CALLBACK Frame::adsProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE)
+        SetWindowLongPtrA(h, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams));
+    auto* frame = reinterpret_cast<Frame*>(GetWindowLongPtrA(h, GWLP_USERDATA));
+    return frame ? frame->onAdsMessage(h, msg, wp, lp) : DefWindowProcA(h, msg, wp, lp);
+}
+
+LRESULT Frame::onAdsMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_CLOSE:
+        // Closing this window ends the program; a command that writes a
+        // file ends first, so nothing half-written is left under its name.
+        requestClose();
+        if (running_) ShowWindow(h, SW_HIDE);
+        return 0;
+    case WM_DESTROY:
+        if (browser_) browser_->destroy();
+        browser_.reset();
+        adsPage_ = nullptr;
+        ads_ = nullptr;
+        return 0;
+    }
+    return DefWindowProcA(h, msg, wp, lp);
 }

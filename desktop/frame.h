@@ -1,5 +1,6 @@
-// The main window frmBackupFiles and the password window as Win32 windows
-// over the window logic of frontend/: the controls are created from the
+// The main window frmBackupFiles, the password window, the SFX window, the
+// About window and the advertisement window as Win32 windows over the
+// window logic of frontend/: the controls are created from the
 // layout table, their texts and lists are copied into MainWindowState
 // before a command and back after it, and the commands of frontend's
 // MainWindow run on a click.
@@ -14,6 +15,11 @@
 // that come all the same (a menu) wait for it to end, and closing
 // the window hides it and ends the program once the command has ended, so
 // an archive being written is finished and renamed into place, not cut.
+//
+// The SFX window is modal over the main window through a loop of our own,
+// so its builds run on the worker like the main window's. The
+// advertisement window's refresh loop runs from the start-up: every other
+// window runs from the messages its wait hands on.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +29,7 @@
 #include <memory>
 #include <string>
 
+#include "desktop/browser_host.h"
 #include "frontend/main_window.h"
 
 class Frame : public WindowHost {
@@ -41,7 +48,7 @@ public:
     bool fileDialog(const FileDialog& dialog, std::string* answer) override;
     void message(const std::string& text, const std::string& title, MessageIcon icon) override;
     void showPasswordWindow() override;
-    void showSfxWindow() override;
+    void showSfxWindow(SfxWindow& logic) override;
     void showAboutWindow() override;
     void showAdvertisementWindow() override;
     bool startProgram(const std::string& commandLine) override;
@@ -50,9 +57,20 @@ public:
 
 private:
     using Command = void (MainWindow::*)();
+    using SfxCommand = void (SfxWindow::*)();
+    using Task = std::function<void()>;
 
     static LRESULT CALLBACK mainProc(HWND, UINT, WPARAM, LPARAM);
-    static INT_PTR CALLBACK passwordProc(HWND, UINT, WPARAM, LPARAM);
+    template <HWND Frame::*window, INT_PTR (Frame::*handler)(UINT, WPARAM, LPARAM)>
+    static INT_PTR CALLBACK dialogProc(HWND, UINT, WPARAM, LPARAM);
+    static INT_PTR CALLBACK aboutProc(HWND, UINT, WPARAM, LPARAM);
+    static LRESULT CALLBACK adsProc(HWND, UINT, WPARAM, LPARAM);
+    INT_PTR onSfxMessage(UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT onAdsMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+    bool createAdvertisementWindow();
+    // One message of any of the program's loops: input refused while a
+    // command runs, dialog keys, the accelerators, then the window.
+    void dispatch(MSG& msg);
     LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp);
     INT_PTR onPasswordMessage(UINT msg, WPARAM wp, LPARAM lp);
     void createControls();
@@ -63,9 +81,13 @@ private:
     void replayDeferred();
 
     // A short command, here and now; refused while another runs.
-    void runNow(Command command);
+    void runNow(const Task& task);
+    void runNow(Command command) { runNow([this, command] { (logic_.get()->*command)(); }); }
     // A long command, on the worker thread; refused while another runs.
-    void runWork(Command command);
+    void runWork(const Task& task);
+    void runWork(Command command) { runWork([this, command] { (logic_.get()->*command)(); }); }
+    // A command that opens a modal window: not a running command itself.
+    void runModal(Command command);
     static DWORD WINAPI workerMain(void* frame);
     void workDone();
     // Runs fn on the window's thread (at once when called there), after
@@ -78,11 +100,20 @@ private:
     // controls (only what changed since last shown).
     void pull();
     void push();
+    void pullSfx();
+    void pushSfx();
     HWND item(int id) const { return GetDlgItem(window_, id); }
 
     HINSTANCE instance_;
     HWND window_ = nullptr;
     HWND password_ = nullptr;  // the password window while it is open
+    HWND sfx_ = nullptr;       // the SFX window while it is open
+    SfxWindow* sfxLogic_ = nullptr;
+    SfxWindowState sfxShown_;  // what the SFX window's controls show
+    HWND sfxTips_ = nullptr;
+    HWND ads_ = nullptr;       // the advertisement window
+    HWND adsPage_ = nullptr;   // its page as plain text, without a browser
+    std::unique_ptr<BrowserHost> browser_;
     HWND tooltips_ = nullptr;
     HACCEL accelerators_ = nullptr;
     HFONT font_ = nullptr, boldFont_ = nullptr;
@@ -94,7 +125,7 @@ private:
     bool closing_ = false;    // close asked for while a command ran
     bool ended_ = false;      // the main window is gone
     HANDLE worker_ = nullptr;
-    Command work_ = nullptr;
+    Task work_;
     std::string workFailure_;  // an unexpected failure of the worker's command
     struct Deferred {
         HWND target;

@@ -74,3 +74,46 @@
 // "Enter password" is IDOK (the Enter key) and "Cancel" IDCANCEL (Esc).
 #define IDD_PASSWORD       200
 #define IDC_PW_TEXT1       201
+
+// ---- The SFX window --------------------------------------------------------
+// "&Exit" is IDCANCEL (Esc).
+#define IDD_SFX              300
+#define IDC_SFX_FBROWSE      301
+#define IDC_SFX_TEXT3        302
+#define IDC_SFX_LABEL4       303
+#define IDC_SFX_FILELIST     304
+#define IDC_SFX_FILEREMOVE   305
+#define IDC_SFX_ALLCLEAR     306
+#define IDC_SFX_LABEL1       307
+#define IDC_SFX_ICONSEL      308
+#define IDC_SFX_ICONLIST     309
+#define IDC_SFX_ICONLISTREM  310
+#define IDC_SFX_LABEL2       311
+#define IDC_SFX_LABEL5       312
+#define IDC_SFX_LABEL8       313
+#define IDC_SFX_PAS1         314
+#define IDC_SFX_CREATEALBUM  315
+#define IDC_SFX_LABEL3       316
+#define IDC_SFX_LABEL6       317
+#define IDC_SFX_MP3          318
+#define IDC_SFX_MP3TEXT      319
+#define IDC_SFX_COMMAND1     320
+#define IDC_SFX_LABEL9       321
+#define IDC_SFX_PAS2         322
+#define IDC_SFX_COMMAND2     323
+#define IDC_SFX_EXTRACT2     325
+#define IDC_SFX_SFX2DIR      326
+#define IDC_SFX_TEXT4        327
+#define IDC_SFX_FOLDERS      328
+
+// ---- The About window --------------------------------------------------------
+#define IDD_ABOUT            400
+#define IDC_ABOUT_LABEL1     401
+#define IDC_ABOUT_LABEL3     402
+#define IDC_ABOUT_LABEL2     403
+#define IDC_ABOUT_LABEL4     404
+#define IDC_ABOUT_LABEL5     405
+
+// ---- The advertisement window -----------------------------------------------
+#define IDC_ADS_TEXT1        501
+#define IDC_ADS_PAGE         502

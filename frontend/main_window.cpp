@@ -8,26 +8,8 @@
 namespace {
 
 const char kProgramTitle[] = "Orvanta";
-const char kWarningTitle[] = "Warning";
 const char kFolderPlaceholder[] = "Select Folder and click Open";
 const char kNoArchiveOpened[] = "Error, no zip archive has been opened    ";
-
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
-
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-
-bool equalIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); i++)
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    return true;
-}
-
-std::string trimBlanks(const std::string& s) {
-    const size_t first = s.find_first_not_of(' ');
-    if (first == std::string::npos) return "";
-    return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
 
 }  // namespace
 
@@ -58,6 +40,7 @@ private:
 MainWindow::MainWindow(WindowHost& host, MainWindowSetup setup)
     : host_(host), setup_(std::move(setup)), scratch_(setup_.scratchParent) {
     state_.Text4 = scratch_.first();
+    state_.iconlist = defaultIconPath(setup_.programFolder);
 }
 
 MainWindow::~MainWindow() = default;
@@ -72,7 +55,7 @@ std::unique_ptr<ZipEngine> MainWindow::newEngine() {
     return e;
 }
 
-void MainWindow::warn(const std::string& text) { host_.message(text, kWarningTitle, MessageIcon::Information); }
+void MainWindow::warn(const std::string& text) { ::warn(host_, text); }
 
 // ---- The window as a whole ------------------------------------------------
 
@@ -85,7 +68,14 @@ void MainWindow::showAbout() {
 }
 
 void MainWindow::openSfxWindow() {
-    if (!state_.working) host_.showSfxWindow();
+    if (state_.working) return;
+    SfxWindowSetup setup;
+    setup.programFolder = setup_.programFolder;
+    setup.scratchFolder = scratch_.first();
+    setup.newEngine = [this] { return newEngine(); };
+    SfxWindow sfx(host_, setup);
+    sfx.load();
+    host_.showSfxWindow(sfx);
 }
 
 void MainWindow::openHelp() {
@@ -96,10 +86,7 @@ void MainWindow::openHelp() {
         host_.message("Readme File cannot be found!", "Message", MessageIcon::Exclamation);
 }
 
-void MainWindow::fileListClicked() {
-    const int i = state_.FileListSelected;
-    if (i >= 0 && size_t(i) < state_.FileList.size()) state_.FileListTip = state_.FileList[size_t(i)];
-}
+void MainWindow::fileListClicked() { fileList().clicked(); }
 
 void MainWindow::list1Clicked() {
     const int i = state_.List1Selected;
@@ -113,56 +100,20 @@ void MainWindow::countsChanged() {
 
 // ---- Zip creation -----------------------------------------------------------
 
+FileListBox MainWindow::fileList() {
+    return FileListBox{state_.FileList, state_.FileListSelected, state_.Text3, state_.FileListTip};
+}
+
 void MainWindow::selectFiles() {
-    if (state_.working) return;
-    FileDialog d;
-    d.title = "Select Files for Orvanta";
-    d.filter = "Files (*.*)  ";
-    d.flags = DialogFlags::kOpenSeveral;
-    d.maxFileLength = 5200;
-    std::string answer;
-    if (!host_.fileDialog(d, &answer)) return;
-    answer = trimBlanks(answer);
-    if (answer.find('\0') == std::string::npos) {
-        if (!answer.empty()) state_.FileList.push_back(answer);
-    } else {
-        // The folder, then the names, NUL-separated.
-        std::vector<std::string> parts;
-        size_t start = 0;
-        for (size_t end; (end = answer.find('\0', start)) != std::string::npos; start = end + 1)
-            parts.push_back(answer.substr(start, end - start));
-        parts.push_back(answer.substr(start));
-        std::string folder = parts[0];
-        if (folder.empty() || !isSeparator(folder.back())) folder += platform::pathSeparator();
-        for (size_t i = 1; i < parts.size(); i++)
-            if (!parts[i].empty()) state_.FileList.push_back(folder + parts[i]);
-    }
-    state_.Text3 = std::to_string(state_.FileList.size());
+    if (!state_.working) fileList().select(host_);
 }
 
 void MainWindow::removeFile() {
-    if (state_.working) return;
-    if (state_.FileList.empty()) {
-        host_.message("Nothing to remove!", kProgramTitle, MessageIcon::Exclamation);
-        return;
-    }
-    const int i = state_.FileListSelected;
-    if (i >= 0 && size_t(i) < state_.FileList.size()) {
-        state_.FileList.erase(state_.FileList.begin() + i);
-        state_.FileListSelected = -1;
-    }
-    state_.Text3 = std::to_string(state_.FileList.size());
+    if (!state_.working) fileList().removeSelected(host_);
 }
 
 void MainWindow::clearAll() {
-    if (state_.working) return;
-    if (state_.FileList.empty()) {
-        host_.message("Nothing is in the list box!", kProgramTitle, MessageIcon::Exclamation);
-        return;
-    }
-    state_.FileList.clear();
-    state_.FileListSelected = -1;
-    state_.Text3 = "0";
+    if (!state_.working) fileList().clear(host_);
 }
 
 std::string MainWindow::pickFolder() {
@@ -191,51 +142,25 @@ void MainWindow::saveZip() { saveZip(false); }
 
 void MainWindow::saveZipFromMenu() { saveZip(true); }
 
-bool MainWindow::copyListToScratch() {
+bool MainWindow::listIntoScratch(const char* emptyListWarning) {
     const std::string& folder = scratch_.first();
-    // The copies lie side by side under their file names: two different
-    // files of one name would keep only the later one.
-    std::string clashes;
-    for (size_t i = 0; i < state_.FileList.size(); i++) {
-        const std::string& a = state_.FileList[i];
-        for (size_t j = i + 1; j < state_.FileList.size(); j++) {
-            const std::string& b = state_.FileList[j];
-            if (equalIgnoringCase(fileops::fileNameOf(a), fileops::fileNameOf(b)) && !equalIgnoringCase(a, b)) {
-                clashes += "\n" + a + "\n" + b;
-                break;
-            }
-        }
-    }
-    if (!clashes.empty()) {
-        warn("Files of the same name cannot be zipped together, one would replace the other:" + clashes +
-             "\nRemove all but one of each name from the file list box.    ");
+    if (!ScratchFolders::ensure(folder)) {
+        warn("Cannot create the scratch folder " + folder + "    ");
         return false;
     }
-    for (const std::string& file : state_.FileList) {
-        std::string why;
-        if (!fileops::copyFileOver(file, folder + platform::pathSeparator() + fileops::fileNameOf(file), &why)) {
-            warn("Cannot copy " + file + ": " + why + "    ");
-            return false;
-        }
-        host_.busy();
+    fileops::deleteFilesIn(folder);
+    if (state_.FileList.empty()) {
+        warn(emptyListWarning);
+        return false;
     }
-    return true;
+    return copyFlat(host_, state_.FileList, folder);
 }
 
 void MainWindow::saveZip(bool fromMenu) {
     Work work(*this, fromMenu);
     if (work.refused()) return;
     const std::string& folder = scratch_.first();
-    if (!ScratchFolders::ensure(folder)) {
-        warn("Cannot create the scratch folder " + folder + "    ");
-        return;
-    }
-    fileops::deleteFilesIn(folder);
-    if (state_.FileList.empty()) {
-        warn("You must select file into the file list box!    ");
-        return;
-    }
-    if (!copyListToScratch()) return;
+    if (!listIntoScratch("You must select file into the file list box!    ")) return;
 
     std::string path;
     try {
@@ -408,6 +333,61 @@ void MainWindow::destDirChanged(const std::string& text) {
     // The folder is made by the unzip that needs it, not on every keystroke
     // (which left a folder for each typed prefix).
     state_.DestDir = text;
+}
+
+// ---- Self-extractors ---------------------------------------------------------
+
+void MainWindow::buildSelfExtractor() {
+    Work work(*this, true);
+    if (work.refused()) return;
+    std::unique_ptr<ZipEngine> engine = newEngine();
+    if (!fileops::fileExists(state_.iconlist)) {
+        warn("You must Select an icon or keep the default icon in the list box!    ");
+        return;
+    }
+    // The selected files are what the executable carries; their folder is
+    // emptied first so that nothing of an earlier zip or build comes along.
+    const std::string& folder = scratch_.first();
+    if (!listIntoScratch("You must select files into the file list box!    ")) return;
+    // The program started after unpacking is quorlin.exe, when the files
+    // carry one; without it the executable only unpacks.
+    bool runQuorlin = false;
+    for (const std::string& file : state_.FileList) runQuorlin |= sameFileName(fileops::fileNameOf(file), "quorlin.exe");
+    std::string path;
+    try {
+        engine->setRunFromTemporaryFolder(runQuorlin);
+        engine->setUnzipFolder("");
+        engine->setRunProgram(runQuorlin);
+        engine->setIconFile(state_.iconlist);
+        engine->setProgramToRun(runQuorlin ? "quorlin.exe" : "");
+        engine->newArchive("notUsed.zip");
+        engine->addFolderContents(folder + platform::pathSeparator() + "*", true);
+        if (!host_.fileDialog(exeSaveDialog(saveDialogFileName_, "C:\\"), &path)) return;
+        saveDialogFileName_ = path;
+        engine->writeSelfExtractor(path);
+    } catch (const ZipEngineError& e) {
+        warn(std::string("Failed to build the self-extractor:\n") + e.what() + "    ");
+        return;
+    }
+    if (!fileops::fileExists(path)) return;
+    host_.message("Success! Your new album Exe file is built in " + path + " ", kProgramTitle, MessageIcon::None);
+    fileops::deleteFilesIn(folder);
+}
+
+void MainWindow::pickIcon() {
+    if (state_.working) return;
+    std::string path;
+    if (host_.fileDialog(iconDialog(""), &path)) state_.iconlist = path;
+}
+
+void MainWindow::removeIcon() {
+    if (!state_.working) state_.iconlist.clear();
+}
+
+void MainWindow::runBuilt() {
+    if (state_.working) return;
+    if (saveDialogFileName_.empty() || !host_.startProgram("\"" + saveDialogFileName_ + "\""))
+        warn("File is not there!   ");
 }
 
 // ---- The password window ------------------------------------------------------

@@ -1,13 +1,15 @@
 // frontend: the desktop program's window logic apart from the widgets.
-// Every click or change of the main window and of the password window is
+// Every click or change of the main window, the SFX window and the password
+// window is
 // a command here over a small state (the controls' texts, the two lists,
 // the enabled flags of the busy set, the progress); commands call the zip
 // engine, the file system and the WindowHost for dialogs and messages.
 // The Win32 layer maps controls to MainWindowState and calls the commands.
 //
-// Owns: MainWindowState, MainWindow, the window texts, the scratch folders
-// (scratch_folders.h), WindowHost (window_host.h). Uses: zipengine,
-// support. Used by the desktop program's Win32 layer only.
+// Owns: MainWindowState, MainWindow, the SFX window's logic (sfx_window.h),
+// the file list both windows keep (file_list.h), the window texts, the
+// scratch folders (scratch_folders.h), WindowHost (window_host.h). Uses:
+// zipengine, support. Used by the desktop program's Win32 layer only.
 #pragma once
 
 #include <array>
@@ -17,7 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "frontend/file_list.h"
 #include "frontend/scratch_folders.h"
+#include "frontend/sfx_window.h"
 #include "frontend/window_host.h"
 
 class ZipEngine;
@@ -52,6 +56,8 @@ struct MainWindowState {
     std::string List1Tip;
     std::string DestDir;
     int ProgressBar1 = 0;               // 0 to 100
+    // Step 3: the icon of the self-extractor the main window builds.
+    std::string iconlist;
     // The first scratch folder, for display (the logic uses its own copy).
     std::string Text4;
     // Enabled flags of the busy set, indexed by BusyButton.
@@ -113,6 +119,12 @@ public:
     void unzipToDestination();    // mnuUnzip
     void destDirChanged(const std::string& text);
 
+    // ---- Self-extractors -----------------------------------------------------
+    void buildSelfExtractor();    // Createalbum
+    void pickIcon();              // Iconsel
+    void removeIcon();            // iconlistRem
+    void runBuilt();              // cmdSystem: the executable built last
+
     // ---- The password window ------------------------------------------------
     void passwordTextChanged(const std::string& text);  // every keystroke in Text1
     void passwordEnter();                               // Command1 "Enter password"
@@ -133,9 +145,10 @@ private:
     // ending in a separator, or empty when cancelled.
     std::string pickFolder();
     bool selectZip(const std::string& title);
-    // Copies FileList flat into the scratch folder; false after telling the
-    // user why not.
-    bool copyListToScratch();
+    FileListBox fileList();
+    // Empties the first scratch folder and copies FileList flat into it;
+    // false after telling the user why not.
+    bool listIntoScratch(const char* emptyListWarning);
 
     WindowHost& host_;
     MainWindowSetup setup_;
@@ -145,4 +158,5 @@ private:
     std::string rememberedFolder_;
     std::string zipDialogFileName_;       // zipDialog1's file name, kept between saves
     std::string mp3DialogFileName_;       // Mp3Dialog's: the archive chosen last
+    std::string saveDialogFileName_;      // SaveDialog's: the executable built last
 };

@@ -1,5 +1,7 @@
 #include "frontend/main_window.h"
 
+#include "frontend/fake_host.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -14,40 +16,6 @@
 namespace {
 
 const std::string S(1, platform::pathSeparator());
-using Message = std::tuple<std::string, std::string, MessageIcon>;
-
-// Answers the dialogs from a script (nullopt cancels) and records the rest.
-struct FakeHost : WindowHost {
-    std::deque<std::optional<std::string>> answers;
-    std::vector<FileDialog> dialogs;
-    std::vector<Message> messages;
-    std::vector<std::string> started;
-    int passwordWindows = 0, busyCalls = 0;
-    std::function<void()> duringDialog;
-
-    bool fileDialog(const FileDialog& d, std::string* answer) override {
-        dialogs.push_back(d);
-        if (duringDialog) duringDialog();
-        std::optional<std::string> a = answers.empty() ? std::nullopt : answers.front();
-        if (!answers.empty()) answers.pop_front();
-        if (a) *answer = *a;
-        return a.has_value();
-    }
-    void message(const std::string& t, const std::string& title, MessageIcon i) override {
-        messages.emplace_back(t, title, i);
-    }
-    void showPasswordWindow() override { passwordWindows++; }
-    void showSfxWindow() override {}
-    void showAboutWindow() override {}
-    void showAdvertisementWindow() override {}
-    bool startProgram(const std::string& c) override { return started.push_back(c), true; }
-    void endProgram() override {}
-    void busy() override { busyCalls++; }
-};
-
-Message warning(const std::string& text) { return {text, "Warning", MessageIcon::Information}; }
-Message success(const std::string& text) { return {text, "Orvanta", MessageIcon::None}; }
-
 class MainWindowTest : public ::testing::Test {
 protected:
     void TearDown() override { removeTree(dir_.path().substr(0, dir_.path().size() - 1)); }

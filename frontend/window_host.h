@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+class SfxWindow;
+
 // Common-dialog flag bits the handlers use.
 namespace DialogFlags {
 constexpr uint32_t kOverwritePrompt = 0x2;    // Save: ask before replacing a file
@@ -24,6 +26,7 @@ struct FileDialog {
     std::string initialFolder;  // empty: the dialog's own choice
     uint32_t flags = 0;
     uint32_t maxFileLength = 0;  // longest answer in characters; 0: the dialog's default
+    std::string defaultExtension;  // added to a name typed without one; empty: none
 };
 
 // The three message styles of the program, named by their icon.
@@ -44,7 +47,8 @@ public:
     // The password window, not modal; showing it when shown only activates it.
     virtual void showPasswordWindow() = 0;
     // The SFX window and the About window, modal, owned by the main window.
-    virtual void showSfxWindow() = 0;
+    // The SFX window's commands are those of the given logic.
+    virtual void showSfxWindow(SfxWindow& logic) = 0;
     virtual void showAboutWindow() = 0;
     // The advertisement window of the start-up.
     virtual void showAdvertisementWindow() = 0;

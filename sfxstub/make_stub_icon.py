@@ -43,7 +43,7 @@ def pixel(x, y, n):
     return (0, 0, 0, 0)
 
 
-def image(n):
+def image(n, pixel=pixel):
     header = struct.pack('<IiiHHIIiiII', 40, n, n * 2, 1, 32, 0, 0, 0, 0, 0, 0)
     pixels = bytearray()
     for y in range(n - 1, -1, -1):  # bottom-up rows
@@ -61,9 +61,9 @@ def image(n):
     return header + bytes(pixels) + bytes(mask)
 
 
-def main(path):
-    sizes = (32,)
-    images = [image(n) for n in sizes]
+def write_icon(path, pixel=pixel, sizes=(32,)):
+    """Writes an .ico of one 32-bit image per size, drawn by pixel(x, y, n)."""
+    images = [image(n, pixel) for n in sizes]
     out = struct.pack('<HHH', 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for n, data in zip(sizes, images):
@@ -76,4 +76,4 @@ def main(path):
 
 
 if __name__ == '__main__':
-    main(sys.argv[1])
+    write_icon(sys.argv[1])

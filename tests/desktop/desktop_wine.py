@@ -16,6 +16,7 @@ open, unzip) on the PE32 program, driven by the x86_64 driver so that the
 program is the only 32-bit process.
 """
 import argparse
+import json
 import os
 import random
 import re
@@ -36,6 +37,9 @@ MAIN = 'Orvanta  '       # the main window's caption
 PASSWORD_WINDOW = 'Orvanta '
 PASSWORD = 's3cret pass'
 PICK = 'Select Folder and click Open'
+SFX_WINDOW = 'Orvanta - Create SFX Form'
+ADS = 'Ads by sponsors'
+SAVE_EXE = 'Save images as a standalone Exe file...'
 BIG_MIB = 200
 
 
@@ -65,6 +69,12 @@ class Files:
         }
         for name, data in self.contents.items():
             open(os.path.join(self.data, name), 'wb').write(data)
+        # What the SFX window packs: a program for Model 2 among the files.
+        self.sfx_data = os.path.join(work, 'sfx-data')
+        os.makedirs(self.sfx_data)
+        self.sfx_contents = {'x.txt': b'packed\r\n' * 20, 'tool.exe': b'MZ' + bytes(510)}
+        for name, data in self.sfx_contents.items():
+            open(os.path.join(self.sfx_data, name), 'wb').write(data)
         for folder in ('out-picked', 'out-secret', 'out-big', 'out-32'):
             os.makedirs(self.path(folder))
         self.big = {}
@@ -91,9 +101,9 @@ def choose(title, path):
 filename {path}"""
 
 
-def select_files(fx, folder=None, names=None):
+def select_files(fx, folder=None, names=None, button=ID['FBROWSE']):
     names = ' '.join('"%s"' % n for n in (names or fx.contents))
-    return f"""click {ID['FBROWSE']}
+    return f"""click {button}
 {choose('Select Files for Orvanta', win(folder or fx.data) + chr(92))}
 {choose('Select Files for Orvanta', names)}
 main"""
@@ -216,6 +226,56 @@ main
 click {b['COMMAND4']}
 exit
 
+scenario sfx
+start {{program}}
+window {MAIN}
+window {ADS}
+topmost
+text {b['ADS_TEXT1']}
+text {b['ADS_PAGE']}
+window {MAIN}
+click {b['CMDSYSTEM']}
+message Warning
+click 1
+main
+{select_files(fx)}
+waittext {b['TEXT3']} 3
+text {b['ICONLIST']}
+click {b['CREATEALBUM']}
+{choose(SAVE_EXE, win(fx.path('album.exe')))}
+message Orvanta
+click 1
+main
+click {b['COMMAND1']}
+window {SFX_WINDOW}
+text {b['SFX_ICONLIST']}
+{select_files(fx, fx.sfx_data, sorted(fx.sfx_contents), b['SFX_FBROWSE'])}
+waittext {b['SFX_TEXT3']} 2
+settext {b['SFX_PAS1']} {PASSWORD}
+click {b['SFX_CREATEALBUM']}
+{choose(SAVE_EXE, win(fx.path('model1.exe')))}
+message Calyx Album
+click 1
+main
+click {b['SFX_MP3']}
+{choose('Select an Exe File ', win(os.path.join(fx.sfx_data, 'tool.exe')))}
+main
+waittext {b['SFX_MP3TEXT']} {win(os.path.join(fx.sfx_data, 'tool.exe'))}
+click {b['SFX_COMMAND2']}
+{choose(SAVE_EXE, win(fx.path('model2')))}
+message Calyx Album
+click 1
+main
+click 2
+window {MAIN}
+click {b['HELP_ABOUT']}
+dialog About Orvanta
+labels
+click 1
+window {ADS}
+close
+exit
+
 scenario close-while-writing
 start {{program}}
 window {MAIN}
@@ -253,6 +313,17 @@ click {b['COMMAND2']}
 message Orvanta
 click 1
 main
+click {b['COMMAND1']}
+window {SFX_WINDOW}
+{select_files(fx, fx.sfx_data, sorted(fx.sfx_contents), b['SFX_FBROWSE'])}
+waittext {b['SFX_TEXT3']} 2
+click {b['SFX_CREATEALBUM']}
+{choose(SAVE_EXE, win(fx.path('model1.exe')))}
+message Calyx Album
+click 1
+main
+click 2
+window {MAIN}
 click {b['COMMAND4']}
 exit
 """
@@ -337,6 +408,40 @@ def check_64(c, fx):
         c.check(s, ok, 'missing or different: ' + p)
 
 
+    s = 'sfx'
+    album, model1, model2 = fx.path('album.exe'), fx.path('model1.exe'), fx.path('model2.exe')
+    c.sequence(s, 'topmost yes', 'text %d [Tips: Click ads if you like or drag to the corner.\\n]' % ID['ADS_TEXT1'],
+               'message [Warning] File is not there!   ',
+               'text %d [%s]' % (ID['ICONLIST'], win(os.path.join(os.path.dirname(fx.program), 'icons', 'ov.ico'))),
+               'message [Orvanta] Success! Your new album Exe file is built in %s ' % win(album),
+               'window ' + SFX_WINDOW,
+               'message [Calyx Album] Success! Your new SFX .exe file is built in %s ' % win(model1),
+               # a name typed without extension gets .exe
+               'message [Calyx Album] Success! Your new SFX .exe file is built in %s ' % win(model2),
+               'dialog [About Orvanta]', re.compile(r'labels .*Version : 3\.1.*'),
+               # closing the advertisement window ends the program
+               re.compile(r'exit 0 windows \d+'))
+    page = c.value(s, 'text %d [' % ID['ADS_PAGE']) or ''
+    c.check(s, 'Orvanta' in page and '<' not in page, 'the page as plain text: %r' % page)
+    for exe, password, contents, program in ((album, None, fx.contents, None),
+                                             (model1, PASSWORD, fx.sfx_contents, None),
+                                             (model2, None, fx.sfx_contents, 'tool.exe')):
+        r = subprocess.run([fx.tool, 'sfx', 'inspect', '--json', exe], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if not c.check(s, r.returncode == 0, 'inspect %s: %s' % (exe, r.stdout[-500:])):
+            continue
+        info = json.loads(r.stdout)
+        c.check(s, info['encrypted'] == (password is not None), '%s: encrypted %s' % (exe, info['encrypted']))
+        if password:
+            c.check(s, info['keyBits'] == 256, '%s: key length %s' % (exe, info.get('keyBits')))
+        started = [x.get('text') for x in info['resources'] if x['name'] in ('autotemp', 'autorun')]
+        c.check(s, started == ([program] if program else []), '%s: starts %s' % (exe, started))
+        out = exe + '-out'
+        tool_ok(c, s, [fx.tool, 'sfx', 'extract', exe, '-d', out] + (['-p', password] if password else []),
+                'sfx extract ' + exe)
+        for name, data in contents.items():
+            q = os.path.join(out, name)
+            c.check(s, os.path.isfile(q) and open(q, 'rb').read() == data, 'missing or different: ' + q)
+
     s = 'close-while-writing'
     # The window goes at once; the archive is finished before the program
     # ends: complete under its name, and no temporary beside it.
@@ -357,11 +462,17 @@ def check_32(c, fx):
                re.compile(r'exit 0 windows \d+'))
     tool_ok(c, s, ['unzip', '-t', plain], 'unzip -t ' + plain)
     same_files(c, s, fx, fx.path('out-32'))
+    model1 = fx.path('model1.exe')
+    c.sequence(s, 'message [Calyx Album] Success! Your new SFX .exe file is built in %s ' % win(model1))
+    tool_ok(c, s, [fx.tool, 'sfx', 'extract', model1, '-d', model1 + '-out'], 'sfx extract ' + model1)
+    for name, data in fx.sfx_contents.items():
+        q = os.path.join(model1 + '-out', name)
+        c.check(s, os.path.isfile(q) and open(q, 'rb').read() == data, 'missing or different: ' + q)
 
 
 def main():
     ap = argparse.ArgumentParser()
-    for name in ('bits', 'program', 'driver', 'wine_run', 'work'):
+    for name in ('bits', 'program', 'driver', 'wine_run', 'work', 'tool'):
         ap.add_argument('--' + name.replace('_', '-'), required=True)
     ap.add_argument('--prefix', default=os.environ.get('ORVANTA_WINEPREFIX', os.path.join(ROOT, 'build', 'wineprefix')))
     args = ap.parse_args()
@@ -374,6 +485,7 @@ def main():
     subprocess.run(['rm', '-rf', work])
     os.makedirs(work)
     fx = Files(work, big=args.bits == '64')
+    fx.program, fx.tool = os.path.abspath(args.program), args.tool
     script, check = (scenarios_64, check_64) if args.bits == '64' else (scenarios_32, check_32)
     script_path = fx.path('script.txt')
     with open(script_path, 'w', newline='\r\n') as f:

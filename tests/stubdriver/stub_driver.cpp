@@ -26,6 +26,7 @@
 //   picker TEXT        wait for a dialog of the stub holding a label TEXT
 //                      (the folder picker); it becomes current
 //   title              print the current window's title
+//   topmost            print whether the current window stays above others
 //   text ID            print the text of control ID
 //   style ID           print the style of control ID (hexadecimal)
 //   class ID           print the window class of control ID
@@ -298,6 +299,9 @@ void run(Driver& d, const std::string& cmd, const std::string& rest) {
         if (!h) return fail(d, "picker: no dialog with the label " + rest);
         d.current = h;
         out("picker [" + windowTitle(h) + "]");
+    } else if (cmd == "topmost") {
+        const LONG ex = d.current ? GetWindowLongA(d.current, GWL_EXSTYLE) : 0;
+        out(std::string("topmost ") + (ex & WS_EX_TOPMOST ? "yes" : "no"));
     } else if (cmd == "title") {
         out("title [" + (d.current ? windowTitle(d.current) : std::string()) + "]");
     } else if (cmd == "text") {
