@@ -31,7 +31,7 @@ const char kAdsClass[] = "frmBrowser";
 const char kAdsCaption[] = "Ads by sponsors";
 const char kAdsTips[] = "Tips: Click ads if you like or drag to the corner.\r\n";
 // The advertisement window's client area: 4215 by 3510 twips.
-constexpr int kAdsWidth = 4215 / 15, kAdsHeight = 3510 / 15, kAdsTipsHeight = 36;
+constexpr int kAdsWidth = 4215 / 15, kAdsHeight = 3510 / 15, kAdsTipsHeight = 46;
 constexpr int kAdsPasses = 9999, kAdsRefreshSeconds = 360;
 
 const char kMakerPage[] = "https://orvanta.example/";

@@ -26,7 +26,7 @@ import pefile
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from checks import check, finish, fresh, run  # noqa: E402
 
-AS_BUILT = ["Tollan.dll", "qvFileSys.dll", "sfxstub.exe", "orvantahelp.chm"]
+AS_BUILT = ["Tollan.dll", "qvFileSys.dll", "sfxstub.exe", "orvantahelp.chm", "ads.html", "icons/ov.ico"]
 STRIPPED = ["orvanta.exe", "orvantarun.exe"]
 
 
