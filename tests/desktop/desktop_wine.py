@@ -288,6 +288,19 @@ main
 close
 gone 3000
 exit 300000
+
+scenario close-ads-while-building
+start {{program}}
+window {MAIN}
+{select_files(fx, fx.path('data-big'), sorted(fx.big))}
+waittext {b['TEXT3']} 4
+click {b['CREATEALBUM']}
+{choose(SAVE_EXE, win(fx.path('big-album.exe')))}
+sleep 300
+window {ADS}
+close
+gone 3000
+exit 300000
 """
 
 
@@ -451,6 +464,18 @@ def check_64(c, fx):
     left = sorted(n for n in os.listdir(fx.work) if n.startswith('closed') and n != 'closed.zip')
     c.check(s, not left, 'left beside the archive: %s' % left)
 
+    s = 'close-ads-while-building'
+    # Closing the advertisement window ends the program, but the build
+    # under way is completed under its name first.
+    c.sequence(s, 'close', 'gone', re.compile(r'exit 0 windows \d+'))
+    c.absent(s, r'^message')
+    big = fx.path('big-album.exe')
+    r = subprocess.run([fx.tool, 'sfx', 'inspect', '--json', big], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    c.check(s, r.returncode == 0 and json.loads(r.stdout)['payloadSize'] > BIG_MIB << 20,
+            'big-album.exe is not a complete self-extractor: %s' % r.stdout[-300:])
+    left = sorted(n for n in os.listdir(fx.work) if n.startswith('big-album') and n != 'big-album.exe')
+    c.check(s, not left, 'left beside the executable: %s' % left)
+
 
 def check_32(c, fx):
     s = 'batch32'
@@ -477,7 +502,10 @@ def main():
     ap.add_argument('--prefix', default=os.environ.get('ORVANTA_WINEPREFIX', os.path.join(ROOT, 'build', 'wineprefix')))
     args = ap.parse_args()
     if args.bits == '32' and i386_emulated():
-        # Here the 32-bit common dialog did not appear within minutes.
+        # Here the 32-bit program's common dialogs stopped appearing after
+        # the first few (once after the first, once after the second), the
+        # program itself painted and idle: a run costs minutes and ends
+        # stalled.
         print('skipped: i386 programs run through qemu-i386 on this machine; the PE32 batch runs only where '
               'the kernel runs them directly')
         return 77
