@@ -30,6 +30,7 @@
 #include "crypto/sha1.h"
 #include "crypto/symmetric_algorithm.h"
 #include "support/platform.h"
+#include "ratio_line.h"
 
 namespace {
 
@@ -106,6 +107,9 @@ int speed(const std::string& file, uint32_t mib) {
                 mb / oursEnc, theirsEnc, mb / theirsEnc, theirsEnc / oursEnc);
     std::printf("  decrypt: ours %.3f s (%.0f MiB/s), openssl %.3f s (%.0f MiB/s), ratio %.2fx\n", oursDec,
                 mb / oursDec, theirsDec, mb / theirsDec, theirsDec / oursDec);
+    std::string of = " of a " + std::to_string(mib) + " MiB file, vs openssl enc";
+    ratioLine("encrypt", "MiB/s", true, mb / oursEnc, mb / theirsEnc, ("AES-256-CBC encryption" + of).c_str());
+    ratioLine("decrypt", "MiB/s", true, mb / oursDec, mb / theirsDec, ("AES-256-CBC decryption" + of).c_str());
 
     // The portable tables, in memory, for information.
     std::vector<uint8_t> buf(64 << 20, 0x5a);
@@ -216,6 +220,8 @@ int kdf(const std::string& dir, uint32_t count) {
                 ours, count / ours, 1000 * ours / count, theirs, count / theirs, 1000 * theirs / count);
     std::printf("  ratio ours/baseline (derivations per second): %.2fx; keys agree with openssl kdf\n",
                 theirs / ours);
+    ratioLine("pbkdf2", "derivations/s", true, count / ours, count / theirs,
+              "PBKDF2-HMAC-SHA1 (1000 iterations, 66-byte WinZip AES-256 keys), vs python3 hashlib (OpenSSL)");
     return 0;
 }
 
