@@ -227,9 +227,15 @@ UnzipOutcome StubSession::runInteractive(const char* folder) {
 std::string temporaryUnzipTarget(const char* tempFolder, uint32_t tickCount) {
     StringBuffer name;
     FileSys::makeUniquePath(tempFolder && *tempFolder ? tempFolder : ".", "vkz.tmp", name);
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%x", unsigned(tickCount));
-    return std::string(name.str()) + hex;
+    // "%x" by hand: no printf family in the stub.
+    char hex[9];
+    char* p = hex + sizeof hex;
+    *--p = 0;
+    do {
+        *--p = "0123456789abcdef"[tickCount & 15];
+        tickCount >>= 4;
+    } while (tickCount);
+    return std::string(name.str()) + p;
 }
 
 std::string StubSession::automaticTarget() const {

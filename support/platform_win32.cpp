@@ -722,6 +722,17 @@ const DWORD kProtection = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE
 
 }  // namespace
 
+// Decimal digits; std::to_wstring would bring a wide printf into the stub.
+std::wstring decimal(uint32_t n) {
+    wchar_t digits[11];
+    wchar_t* p = digits + 11;
+    do {
+        *--p = wchar_t(L'0' + n % 10);
+        n /= 10;
+    } while (n);
+    return std::wstring(p, digits + 11);
+}
+
 // A new file for writing; delete sharing lets the interrupt handler remove
 // it while open.
 HANDLE createNew(const std::wstring& path) {
@@ -737,8 +748,7 @@ HANDLE createNew(const std::wstring& path) {
 HANDLE replaceLeftover(const std::wstring& full) {
     std::wstring folder = full.substr(0, full.find_last_of(L'\\') + 1);
     for (unsigned k = 0; k < 100; k++) {
-        std::wstring beside = longForm(folder + L"~orv" + std::to_wstring(GetCurrentProcessId()) + L"." +
-                                       std::to_wstring(k));
+        std::wstring beside = longForm(folder + L"~orv" + decimal(GetCurrentProcessId()) + L"." + decimal(k));
         HANDLE h = createNew(beside);
         if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
         if (h == INVALID_HANDLE_VALUE || MoveFileExW(beside.c_str(), full.c_str(), MOVEFILE_REPLACE_EXISTING)) return h;

@@ -129,9 +129,17 @@ void StringBuffer::appendBuffer(const StringBuffer& other) {
 }
 
 void StringBuffer::appendInt(int32_t value) {
+    // Written out here: a printf would bring a whole formatter into the stub.
     char tmp[16];
-    std::snprintf(tmp, sizeof tmp, "%d", value);
-    append(tmp);
+    char* p = tmp + sizeof tmp;
+    *--p = 0;
+    uint32_t magnitude = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
+    do {
+        *--p = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (value < 0) *--p = '-';
+    append(p);
 }
 
 void StringBuffer::appendWide(const char16_t* wide) {

@@ -323,8 +323,9 @@ std::string Extraction::temporaryFor(const std::string& relative) const {
     std::string name = relative.substr(cut == std::string::npos ? 0 : cut + 1);
     uint32_t crc = crc32Update(0, reinterpret_cast<const uint8_t*>(name.data()), name.size());
     for (int k = 0;; k++, crc++) {
-        char text[32];
-        std::snprintf(text, sizeof text, ".orvpart-%08x", static_cast<unsigned>(crc));
+        // ".orvpart-" and eight hexadecimal digits (no printf in the stub).
+        char text[] = ".orvpart-00000000";
+        for (int d = 0; d < 8; d++) text[9 + d] = "0123456789abcdef"[(crc >> (28 - 4 * d)) & 15];
         if (!written_.count(folder + text) || k > 1000) return folder + text;
     }
 }

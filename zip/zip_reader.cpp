@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -183,7 +184,7 @@ struct ZipReader::Impl {
         if (error) *error = text;
         return false;
     }
-    bool parseCentral(const std::vector<uint8_t>& cd, uint64_t count, uint64_t prefix, std::string* error);
+    bool parseCentral(ByteView cdView, uint64_t count, uint64_t prefix, std::string* error);
     bool extract(size_t i, ZipDataSink& sink, const char* password, std::string* error);
 };
 
@@ -278,24 +279,21 @@ bool ZipReader::Impl::open(std::string* error) {
     if (count > cdSize / kCentralSize) return fail(error, "entry count does not fit the central directory size");
     centralStart = cdStart;
     if (cdSize > SIZE_MAX / 2) return fail(error, "central directory is too large");
-    std::vector<uint8_t> cd;
-    try {
-        cd.resize(size_t(cdSize));
-    } catch (const std::bad_alloc&) {
-        return fail(error, "central directory is too large");
-    }
-    if (cdSize && !source->read(cdStart, cd.data(), cd.size()))
+    // A refused allocation is an answer here, not an exception: the stub
+    // is built without exceptions.
+    std::unique_ptr<uint8_t[]> cd(new (std::nothrow) uint8_t[size_t(cdSize) ? size_t(cdSize) : 1]);
+    if (!cd) return fail(error, "central directory is too large");
+    if (cdSize && !source->read(cdStart, cd.get(), size_t(cdSize)))
         return fail(error, "cannot read the central directory");
-    return parseCentral(cd, count, prefix, error);
+    return parseCentral(ByteView(cd.get(), size_t(cdSize)), count, prefix, error);
 }
 
-bool ZipReader::Impl::parseCentral(const std::vector<uint8_t>& cd, uint64_t count, uint64_t prefix,
+bool ZipReader::Impl::parseCentral(ByteView cdView, uint64_t count, uint64_t prefix,
                                    std::string* error) {
-    ByteReader r(ByteView(cd.data(), cd.size()));
+    ByteReader r(cdView);
     entries.reserve(size_t(count));
     extras.reserve(size_t(count));
     uint64_t size = source->size();
-    const ByteView cdView(cd.data(), cd.size());
     for (uint64_t n = 0;; n++) {
         if (n >= count) {
             // Old writers store the count modulo 65536: further central
