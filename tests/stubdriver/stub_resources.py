@@ -2,21 +2,24 @@
 """The built stub's file, read with pefile: a GUI program that needs only
 system DLLs, its resource section last, and exactly the resources the
 self-extractor needs (icon group 137 and its images, dialogs 129, 130 and
-138 with their controls, strings 103 and 109, nothing of type RT_RCDATA,
-which the builder adds).
+138 with their controls, strings 103 and 109, manifest 1, nothing of type
+RT_RCDATA, which the builder adds). With --tool, self-extractors built from
+a small folder with either stub keep the manifest.
 
-  stub_resources.py STUB.exe...
+  stub_resources.py [--tool ORVANTA --work DIR] STUB.exe...
 """
+import argparse
 import os
 import struct
 import sys
+import xml.etree.ElementTree as ET
 
 import pefile
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from checks import check, finish  # noqa: E402
+from checks import check, finish, fresh, run  # noqa: E402
 
-RT_ICON, RT_DIALOG, RT_STRING, RT_RCDATA, RT_GROUP_ICON = 3, 5, 6, 10, 14
+RT_ICON, RT_DIALOG, RT_STRING, RT_RCDATA, RT_GROUP_ICON, RT_MANIFEST = 3, 5, 6, 10, 14, 24
 DS_SETFONT, DS_MODALFRAME, DS_CENTER = 0x40, 0x80, 0x800
 WS_VISIBLE, WS_CAPTION, WS_SYSMENU, WS_POPUP = 0x10000000, 0x00C00000, 0x00080000, 0x80000000
 BS_DEFPUSHBUTTON, ES_PASSWORD, ES_AUTOHSCROLL = 0x1, 0x20, 0x80
@@ -131,6 +134,47 @@ def leaves(pe, type_id):
     return out
 
 
+ASM1, ASM3 = '{urn:schemas-microsoft-com:asm.v1}', '{urn:schemas-microsoft-com:asm.v3}'
+WS2005, WS2016 = '{http://schemas.microsoft.com/SMI/2005/WindowsSettings}', \
+    '{http://schemas.microsoft.com/SMI/2016/WindowsSettings}'
+
+
+def check_manifest(pe, expect):
+    """Manifest 1: runs as invoker, with common controls 6 and per-monitor DPI awareness."""
+    manifests = leaves(pe, RT_MANIFEST)
+    expect(list(manifests) == [1], 'manifests %s' % list(manifests))
+    if 1 not in manifests:
+        return
+    try:
+        root = ET.fromstring(manifests[1][1])
+    except ET.ParseError as e:
+        expect(False, 'manifest is not XML: %s' % e)
+        return
+    levels = [e.get('level') for e in root.iter(ASM3 + 'requestedExecutionLevel')]
+    expect(levels == ['asInvoker'], 'execution levels %s' % levels)
+    comctl = [e.attrib for e in root.iter(ASM1 + 'assemblyIdentity')
+              if e.get('name') == 'Microsoft.Windows.Common-Controls']
+    expect(len(comctl) == 1 and comctl[0].get('version') == '6.0.0.0'
+           and comctl[0].get('processorArchitecture') == '*', 'common controls dependency %s' % comctl)
+    aware = [(e.text or '').strip() for e in root.iter(WS2005 + 'dpiAware')]
+    awareness = [(e.text or '').strip() for e in root.iter(WS2016 + 'dpiAwareness')]
+    expect(aware == ['true/PM'], 'dpiAware %s' % aware)
+    expect(awareness == ['PerMonitorV2,PerMonitor'], 'dpiAwareness %s' % awareness)
+
+
+def check_built(tool, work):
+    """The builder rewrites the resource section: what it writes keeps the manifest."""
+    src = fresh(os.path.join(work, 'folder'))
+    with open(os.path.join(src, 'a.txt'), 'w') as f:
+        f.write('a')
+    for extra in ([], ['--x64']):
+        exe = os.path.join(work, 'built%s.exe' % ''.join(extra))
+        rc, out, err = run([tool, 'sfx', 'build', src, exe] + extra)
+        if not check(rc == 0, 'orvanta sfx build %s' % extra, out + err):
+            continue
+        check_manifest(pefile.PE(exe), lambda ok, what: check(ok, '%s: %s' % (exe, what)))
+
+
 def check_stub(path):
     def expect(ok, what):
         check(ok, '%s: %s' % (path, what))
@@ -147,7 +191,8 @@ def check_stub(path):
         return
     types = sorted(t.id for t in pe.DIRECTORY_ENTRY_RESOURCE.entries)
     expect(RT_RCDATA not in types, 'carries RT_RCDATA resources of its own')
-    expect(types == [RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON], 'resource types %s' % types)
+    expect(types == [RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_MANIFEST], 'resource types %s' % types)
+    check_manifest(pe, expect)
 
     groups = leaves(pe, RT_GROUP_ICON)
     icons = leaves(pe, RT_ICON)
@@ -208,12 +253,19 @@ def check_stub(path):
     expect(found == STRINGS, 'strings %r' % found)
 
 
-def main(paths):
-    for path in paths:
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--tool')
+    ap.add_argument('--work')
+    ap.add_argument('stubs', nargs='+')
+    args = ap.parse_args()
+    for path in args.stubs:
         check_stub(path)
         print('checked', path)
+    if args.tool:
+        check_built(args.tool, args.work)
     return finish('the stubs carry what the self-extractor needs')
 
 
 if __name__ == '__main__':
-    sys.exit(main(sys.argv[1:]))
+    sys.exit(main())
