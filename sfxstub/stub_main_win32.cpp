@@ -263,12 +263,46 @@ HWND createMainWindow() {
                          CW_USEDEFAULT, nullptr, nullptr, g_instance, nullptr);
 }
 
+// A self-extractor is often started from a download folder, where anyone
+// may have left a DLL named like one the system loads by name. From here
+// on, DLLs loaded by name (by us or by the system DLLs) come from the system
+// folder only. Looked up at run time, so that systems without it still
+// start; there at least the current folder leaves the search. True when
+// the search is restricted.
+bool restrictDllSearch() {
+    using SetDefaultDirs = BOOL(WINAPI*)(DWORD);
+    auto setDefaultDirs = reinterpret_cast<SetDefaultDirs>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefaultDirs && setDefaultDirs(LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
+    SetDllDirectoryA("");
+    return false;
+}
+
+// The progress bar class. The common controls are not a static import:
+// they are not among the DLLs that the system always takes from its own
+// folder. By name (so that the manifest's version 6 is found) when the
+// search is restricted, else by the system folder's full path.
+void initCommonControls(bool searchRestricted) {
+    char path[MAX_PATH + 16] = "comctl32.dll";
+    if (!searchRestricted) {
+        UINT n = GetSystemDirectoryA(path, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH) return;
+        lstrcpyA(path + n, "\\comctl32.dll");
+    }
+    HMODULE comctl = LoadLibraryA(path);
+    using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    auto init = comctl ? reinterpret_cast<InitControls>(
+                             reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")))
+                       : nullptr;
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    if (init) init(&controls);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    initCommonControls(restrictDllSearch());  // before anything else loads a DLL
     g_instance = instance;
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
     CoInitialize(nullptr);  // the folder picker needs COM
     g_icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_STUB_GROUP));
     HWND mainWindow = createMainWindow();

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""The built stub's file, read with pefile: a GUI program that needs only
-system DLLs, its resource section last, and exactly the resources the
-self-extractor needs (icon group 137 and its images, dialogs 129, 130 and
-138 with their controls, strings 103 and 109, manifest 1, nothing of type
-RT_RCDATA, which the builder adds). With --tool, self-extractors built from
-a small folder with either stub keep the manifest.
+"""The built stub's file, read with pefile: a GUI program that imports only
+DLLs the system always loads from its own folder, its resource section
+last, and exactly the resources the self-extractor needs (icon group 137
+and its images, dialogs 129, 130 and 138 with their controls, strings 103
+and 109, manifest 1, nothing of type RT_RCDATA, which the builder adds).
+With --tool, self-extractors built from a small folder with either stub
+keep the manifest.
 
   stub_resources.py [--tool ORVANTA --work DIR] STUB.exe...
 """
@@ -24,7 +25,11 @@ DS_SETFONT, DS_MODALFRAME, DS_CENTER = 0x40, 0x80, 0x800
 WS_VISIBLE, WS_CAPTION, WS_SYSMENU, WS_POPUP = 0x10000000, 0x00C00000, 0x00080000, 0x80000000
 BS_DEFPUSHBUTTON, ES_PASSWORD, ES_AUTOHSCROLL = 0x1, 0x20, 0x80
 ATOMS = {0x80: 'Button', 0x81: 'Edit', 0x82: 'Static'}
-SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'comctl32.dll', 'shell32.dll', 'ole32.dll',
+# Static imports only of DLLs that the system always loads from its own
+# folder (its KnownDLLs): the loader resolves static imports before the stub
+# can restrict the search, and would look beside the program first for any
+# other. The common controls are not among them; the stub loads them itself.
+SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'shell32.dll', 'ole32.dll',
                'oleaut32.dll', 'msvcrt.dll', 'advapi32.dll'}
 
 # id -> (title, width, height, {control id: (class, text, style bits wanted, style bits refused)})
@@ -184,7 +189,7 @@ def check_stub(path):
     names = [s.Name.rstrip(b'\0').decode() for s in pe.sections]
     expect(names and names[-1] == '.rsrc', 'resource section is not last: %s' % names)
     dlls = {i.dll.decode().lower() for i in getattr(pe, 'DIRECTORY_ENTRY_IMPORT', [])}
-    expect(dlls <= SYSTEM_DLLS, 'needs DLLs beyond the system: %s' % sorted(dlls - SYSTEM_DLLS))
+    expect(dlls <= SYSTEM_DLLS, 'imports DLLs outside the allow-list: %s' % sorted(dlls - SYSTEM_DLLS))
 
     if not hasattr(pe, 'DIRECTORY_ENTRY_RESOURCE'):
         expect(False, 'no resources')
