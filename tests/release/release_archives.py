@@ -7,8 +7,9 @@
     for Windows (CRLF, version filled in, regsvr32 and CreateObject lines
     for both DLLs); unzip -t accepts it;
   - the tar holds the tool as built (mode 755, owner 0) and README.md;
-  - the sums file lists both archives with their SHA-256 sums;
-  - a second run gives byte-identical archives;
+  - the sums file lists the archives (and the installer) with their SHA-256
+    sums;
+  - a second run gives byte-identical archives and installer;
   - a missing tree fails with a message and writes nothing.
 
     release_archives.py --release SCRIPT --win32 DIR --win64 DIR --tool FILE --work DIR
@@ -94,7 +95,10 @@ def main():
     rc, out, err = run([a.tool, "--version"])
     version = out.split()[-1] if rc == 0 and out.strip() else "?"
     win, lin = "orvanta-%s-windows" % version, "orvanta-%s-linux-x86_64" % version
-    files = [win + ".zip", lin + ".tar.gz", "orvanta-%s-SHA256SUMS" % version]
+    files = [win + ".zip", lin + ".tar.gz"]
+    if all(os.path.exists(os.path.join(a.win32, f)) for f in ("orvantarun.exe", "qvFileSys.dll")):
+        files.append("orvanta-%s-setup.exe" % version)
+    files.append("orvanta-%s-SHA256SUMS" % version)
 
     for folder in (first, second):
         rc, out, err = release(a, folder)
@@ -105,8 +109,8 @@ def main():
 
     check_zip(a, os.path.join(first, files[0]), win)
     check_tar(a, os.path.join(first, files[1]), lin)
-    sums = read(os.path.join(first, files[2])).decode()
-    want = "".join("%s  %s\n" % (hashlib.sha256(read(os.path.join(first, f))).hexdigest(), f) for f in files[:2])
+    sums = read(os.path.join(first, files[-1])).decode()
+    want = "".join("%s  %s\n" % (hashlib.sha256(read(os.path.join(first, f))).hexdigest(), f) for f in files[:-1])
     check(sums == want, "the sums file", sums)
     for f in files:
         check(read(os.path.join(first, f)) == read(os.path.join(second, f)), "%s: the same bytes twice" % f)
