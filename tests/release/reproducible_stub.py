@@ -21,7 +21,7 @@ def main():
     a = ap.parse_args()
     for arch, built in (("i686", a.stub32), ("x86_64", a.stub64)):
         tree = fresh(os.path.join(a.work, arch))
-        toolchain = os.path.join(a.source, "cmake", "toolchain-%s-mingw.cmake" % arch.replace("_", "-"))
+        toolchain = os.path.join(a.source, "cmake", "toolchain-%s-mingw.cmake" % arch)
         rc, out, err = run(["cmake", "-S", a.source, "-B", tree, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
                             "-DCMAKE_TOOLCHAIN_FILE=" + toolchain], timeout=600)
         if not check(rc == 0, "%s: configure" % arch, out[-1500:] + err[-1500:]):
