@@ -92,7 +92,9 @@ TEST_F(SfxBuildTest, SfxWindowModelsCarryTheirOwnPasswordAndProgram) {
             << c.what;
         const Built b = read(exe, c.model2 ? c.pas2 : c.pas1);
         EXPECT_EQ(b.encrypted, c.encrypted) << c.what;
-        if (c.encrypted) EXPECT_EQ(b.keyBits, 256u) << c.what;
+        if (c.encrypted) {
+            EXPECT_EQ(b.keyBits, 256u) << c.what;
+        }
         EXPECT_EQ(b.autotemp, c.autotemp) << c.what;
         EXPECT_EQ(b.files, std::vector<std::string>({"a.txt", "tool.exe"})) << c.what;
         EXPECT_EQ(listTree(at("scratch")), std::vector<std::string>()) << c.what << ": emptied after success";
@@ -132,13 +134,13 @@ TEST_F(SfxBuildTest, SfxWindowRefusesAndReports) {
 }
 
 TEST_F(SfxBuildTest, MainWindowBuildPacksTheSelectedFiles) {
-    const std::string icon = put("prog/icons/ov.ico", "not an icon: the stub's is kept");
+    put("prog/icons/ov.ico", "not an icon: the stub's is kept");
     const std::string a = put("in/a.txt", "alpha"), quorlin = put("in/Quorlin.exe", "MZ");
     MainWindowSetup setup;
     setup.programFolder = at("prog");
     setup.scratchParent = dir_.path();
     MainWindow w(host_, setup);
-    EXPECT_EQ(w.state().iconlist, icon) << "the default icon beside the program";
+    EXPECT_EQ(w.state().iconlist, at("prog") + S + "icons" + S + "ov.ico") << "the default icon beside the program";
 
     w.runBuilt();
     EXPECT_EQ(host_.messages.back(), warning("File is not there!   ")) << "before any build";
