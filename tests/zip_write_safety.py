@@ -192,9 +192,10 @@ def full_disk(tool, work):
     d = fresh(os.path.join(work, "full"))
     big = os.path.join(d, "big.bin")
     write(big, os.urandom(600 * 1024))
+    # The self-extractor must outgrow the disk whatever the stub's size.
     archive = os.path.join(d, "in.zip")
     with zipfile.ZipFile(archive, "w") as z:
-        z.writestr("small.txt", b"small")
+        z.write(big, "big.bin")
     with small_disk(d) as disk:
         if disk is None:
             print("SKIP: full-disk test needs root")
