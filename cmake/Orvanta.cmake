@@ -14,6 +14,14 @@ if(WIN32)
   enable_language(RC)
   # No mingw DLL beside our programs: the compiler runtime is linked in.
   add_link_options(-static -static-libgcc -static-libstdc++)
+  # The same sources give the same bytes in any tree: no link time in the
+  # PE header, and the debug information (and __FILE__) names the sources
+  # relative to the source tree and the generated files under "build",
+  # never the folders of this checkout (the build tree may lie inside the
+  # source tree, so its mapping comes last, which gcc lets win).
+  add_link_options(-Wl,--no-insert-timestamp)
+  add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>"
+                      "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>")
   add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 else()
   set(ORVANTA_HUB ON)
@@ -92,8 +100,9 @@ function(orv_wine32_serial)
 endfunction()
 
 # The link recipe of the self-extractor stub and of the PE test fixture: a
-# GUI program without symbols, relocations or a time stamp, so that the
-# resource section is the last section and the image is reproducible.
+# GUI program without symbols or relocations (and, like every Windows
+# module, without a time stamp), so that the resource section is the last
+# section.
 function(orv_stub_link_recipe target)
-  target_link_options(${target} PRIVATE -mwindows -s -Wl,--disable-reloc-section -Wl,--no-insert-timestamp)
+  target_link_options(${target} PRIVATE -mwindows -s -Wl,--disable-reloc-section)
 endfunction()
