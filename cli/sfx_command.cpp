@@ -580,7 +580,7 @@ bool openPayload(const StubParameters& p, ZipReader& reader, std::string* why) {
         *why = "encrypted payload: entries hidden until unpacked";
         return false;
     }
-    if (reader.openMemory(p.zipData, p.zipSize, why)) return true;
+    if (reader.openSource(openZipPayload(p), why)) return true;
     *why = "the payload cannot be read: " + *why;
     return false;
 }

@@ -134,7 +134,8 @@ const uint8_t* ExeResource::dataPointer() const {
     switch (dataKind) {
         case DataKind::View: return viewData;
         case DataKind::Owned: return ownedData.data();
-        case DataKind::File: return nullptr;
+        case DataKind::File:
+        case DataKind::Source: return nullptr;
     }
     return nullptr;
 }
@@ -153,7 +154,7 @@ void ExeResource::replaceData(const DataBuffer& buffer) {
 // ---- Image -----------------------------------------------------------------
 
 ExeImage::~ExeImage() {
-    if (mapping_.data || mapping_.mappingHandle) platform::unmap(&mapping_);
+    source_.reset();
     if (fileHandle_ != platform::kInvalidFile) platform::closeFile(fileHandle_);
     delete resources_;
 }
@@ -224,9 +225,50 @@ bool ExeImage::findNamedResourceData(const char* name, const uint8_t** data, uin
         lg.logData("resourceName", name ? name : "");
         return false;
     }
-    *data = r->dataPointer();
+    const uint8_t* p = leafData(r, &lg);
+    if (!p && r->dataSize) {
+        lg.logData("resourceName", name ? name : "");
+        return false;
+    }
+    *data = p;
     *size = r->dataSize;
     return true;
+}
+
+bool ExeImage::readSource(uint64_t off, void* out, uint64_t n) {
+    if (!source_ || off > sourceSize_ || n > sourceSize_ - off) return false;
+    return source_->read(off, out, size_t(n));
+}
+
+const uint8_t* ExeImage::leafData(ExeResource* leaf, LogBase* log) {
+    if (!leaf || leaf->isDirectory || leaf->dataKind == ExeResource::DataKind::File) {
+        logOrNull(log).logError("Resource has no data in memory");
+        return nullptr;
+    }
+    if (leaf->dataKind == ExeResource::DataKind::Source && leaf->dataSize) {
+        DataBuffer bytes(leaf->dataSize);
+        uint8_t chunk[65536];
+        for (uint32_t done = 0; done < leaf->dataSize;) {
+            uint32_t n = leaf->dataSize - done < sizeof chunk ? leaf->dataSize - done : uint32_t(sizeof chunk);
+            if (!readSource(leaf->sourceOffset + done, chunk, n)) {
+                logOrNull(log).logError("Failed to read resource data");
+                return nullptr;
+            }
+            bytes.append(chunk, n);
+            done += n;
+        }
+        leaf->ownedData.takeFrom(bytes);
+        leaf->dataKind = ExeResource::DataKind::Owned;
+    }
+    return leaf->dataPointer();
+}
+
+std::unique_ptr<ByteSource> ExeImage::openLeaf(const ExeResource* leaf) {
+    if (!leaf || leaf->isDirectory || leaf->dataKind == ExeResource::DataKind::File) return nullptr;
+    if (leaf->dataKind == ExeResource::DataKind::Source)
+        return std::unique_ptr<ByteSource>(
+            new FileByteSource(fileHandle_, leaf->sourceOffset, leaf->dataSize, false));
+    return std::unique_ptr<ByteSource>(new MemoryByteSource(leaf->dataPointer(), leaf->dataSize));
 }
 
 ExeResource* ExeImage::findTypeDirectory(uint16_t type) const {

@@ -2,18 +2,26 @@
 // its headers, section table and resource tree held in memory, named
 // resources found, added and removed, and a new executable written with a
 // rebuilt resource section while every other section, the DOS stub, the
-// header padding and the overlay are copied from the read-only mapping of
-// the source.
+// header padding and the overlay are copied from the source.
+//
+// A file is read by position, never mapped: loading reads the headers, the
+// resource tree and its small leaves; a large resource's bytes stay in the
+// file until someone asks for them (leafData, openLeaf), so a
+// self-extractor of any size is opened in little memory and its payload
+// streamed.
 //
 // Owns: ExeImage, ExeDosHeader, ExeNtHeader, ExeSectionTable, ExeSection,
 // ExeResource, ProgressMonitor. Uses: support (buffers, log, platform,
-// ByteView). Every read of the source goes through ByteView; a malformed
-// file is a logged failure, never a read outside the mapping.
+// ByteView, ByteSource). Every read of the source is range-checked; a
+// malformed file is a logged failure, never a read outside it.
 #pragma once
 
 #include <cstdint>
 
+#include <memory>
+
 #include "support/byte_reader.h"
+#include "support/byte_source.h"
 #include "support/data_buffer.h"
 #include "support/ext_ptr_array.h"
 #include "support/platform.h"
@@ -131,7 +139,7 @@ public:
 
 class ExeResource : public VarnockObject {
 public:
-    enum class DataKind { View, Owned, File };
+    enum class DataKind { View, Owned, File, Source };
 
     ExeResource();
     ~ExeResource() override;
@@ -149,11 +157,14 @@ public:
     ExtPtrArray namedChildren;
     ExtPtrArray idChildren;
 
-    // Leaf data: a pointer into the source view (not owned), an owned copy,
-    // or a file whose whole content is written. A file-backed leaf's
-    // dataSize is its file's size as measured by the last layout.
+    // Leaf data: a pointer into the source bytes of an image loaded from
+    // memory (not owned), an owned copy, a file whose whole content is
+    // written, or bytes still in the source file of an image loaded from a
+    // file (at sourceOffset; ExeImage::leafData reads them). A file-backed
+    // leaf's dataSize is its file's size as measured by the last layout.
     DataKind dataKind = DataKind::View;
     const uint8_t* viewData = nullptr;
+    uint64_t sourceOffset = 0;
     DataBuffer ownedData;
     StringBuffer dataFromFile;
     uint32_t dataSize = 0;
@@ -173,7 +184,7 @@ public:
     ExeResource* namedChild(int i) const { return namedChildren.at<ExeResource>(i); }
     ExeResource* idChild(int i) const { return idChildren.at<ExeResource>(i); }
     // Pointer to the leaf's bytes in memory (view or owned); null for a
-    // file-backed leaf, a directory, or an empty view leaf.
+    // leaf whose bytes are in a file, a directory, or an empty view leaf.
     const uint8_t* dataPointer() const;
     // Leaf operation: an owned copy of a non-empty buffer replaces the data
     // (a file path is dropped). An empty buffer, or a directory, is left as
@@ -187,21 +198,32 @@ public:
     ExeImage(const ExeImage&) = delete;
     ExeImage& operator=(const ExeImage&) = delete;
 
-    // Opens and maps the file and parses it. Returns a new image the
-    // caller owns, or null after logging why.
+    // Opens the file and parses its headers and resource tree, reading by
+    // position; the file stays open for the image's life. Returns a new
+    // image the caller owns, or null after logging why.
     static ExeImage* loadFromFile(const char* path, LogBase* log);
     // The same parse over bytes that the caller keeps alive for the life of
     // the image (tests, fuzzing, a module already in memory). The name
     // stands in for the file name in messages.
     static ExeImage* loadFromMemory(const uint8_t* data, uint32_t size, const char* name, LogBase* log);
 
-    // The data of the node findNamedResource settles on. Fails (outputs 0)
-    // when no node has the name, or when the node found holds no bytes in
-    // memory (a directory, or a leaf whose data comes from a file).
+    // The data of the node findNamedResource settles on, read into memory
+    // when it is still in the source file (leafData). Fails (outputs 0)
+    // when no node has the name, or when the node found is a directory, a
+    // leaf whose data comes from another file, or cannot be read.
     bool findNamedResourceData(const char* name, const uint8_t** data, uint32_t* size, LogBase* log);
     // The node the named search settles on (null when missing), for
     // callers that need more than the bytes.
     ExeResource* findNamedResource(const char* name);
+    // A leaf's bytes in memory: those of the source file are read once and
+    // kept (the leaf becomes owned). Null, after logging, for a directory, a
+    // leaf of another file, or a failed read; null without a log for an
+    // empty leaf.
+    const uint8_t* leafData(ExeResource* leaf, LogBase* log);
+    // A leaf's bytes as a source read by position, for data too large to
+    // hold (a self-extractor's payload); null for a directory or a leaf of
+    // another file. The image must outlive the source.
+    std::unique_ptr<ByteSource> openLeaf(const ExeResource* leaf);
     // First language leaf of the first numbered resource of type 3 / 14.
     ExeResource* findFirstIconLeaf();
     ExeResource* findFirstGroupIconLeaf();
@@ -229,7 +251,6 @@ public:
     ExeResource* resources() const { return resources_; }
     // Index of the section that holds the resource tree, -1 without a tree.
     int resourceSectionIndex() const { return resourceSection_; }
-    ByteView view() const { return ByteView(view_, sourceSize_); }
     uint64_t overlayOffset() const { return overlayOffset_; }
     uint32_t overlaySize() const { return overlaySize_; }
 
@@ -239,11 +260,13 @@ private:
     ExeResource* findTypeDirectory(uint16_t type) const;
     ExeResource* firstLeafOfType(uint16_t type) const;
     bool addNamed(const char* name, ExeResource* leaf);
+    // Exactly n source bytes at off (range-checked against the source).
+    bool readSource(uint64_t off, void* out, uint64_t n);
 
     platform::FileHandle fileHandle_ = platform::kInvalidFile;
-    platform::Mapping mapping_;
-    const uint8_t* view_ = nullptr;
-    uint32_t sourceSize_ = 0;  // size of the source view, never changed
+    std::unique_ptr<ByteSource> source_;  // the file, or the bytes loadFromMemory was given
+    const uint8_t* view_ = nullptr;       // those bytes (null for a file)
+    uint32_t sourceSize_ = 0;             // size of the source, never changed
     uint32_t fileSize_ = 0;    // source size; the progress total after the relayout
     uint32_t ntHeadersOffset_ = 0;
     uint64_t overlayOffset_ = 0;
@@ -256,4 +279,5 @@ private:
 
     friend class ExeImageParser;
     friend class ExeImageWriter;
+    friend class SourceWindow;
 };

@@ -88,7 +88,7 @@ TEST(ExeImageLoad, FailuresLogTheirMessageThenTheFileName) {
     put32(farNt, 60, uint32_t(farNt.size() - 2));
     const std::pair<std::string, std::string> cases[] = {
         {tmp.path("missing.exe"), "Failed to open file"},
-        {tmp.write("empty.exe", {}), "Failed to create file mapping"},
+        {tmp.write("empty.exe", {}), "Failed to find DOS signature"},
         {tmp.write("zm.exe", zm), "Failed to find DOS signature"},
         {tmp.write("far.exe", farNt), "Failed to find NT header"},
     };

@@ -1,8 +1,10 @@
-// Loading: opening and mapping the source, the header checks, the section
-// table, the overlay, and the resource tree. Every read of the source goes
-// through ByteView; each malformation has its own message, followed by the
-// value "filename".
+// Loading: opening the source, the header checks, the section table, the
+// overlay, and the resource tree. Every read of the source goes through a
+// range-checked window on it; each malformation has its own message,
+// followed by the value "filename". Leaf data is located, not read.
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "exeimage/exe_image.h"
 #include "support/log_base.h"
@@ -15,13 +17,54 @@ constexpr uint32_t kMaxResourceDepth = 16;
 // Names longer than this (after conversion to ANSI) are cut.
 constexpr uint32_t kMaxNameChars = 499;
 constexpr uint32_t kHighBit = 0x80000000u;
+// A file's leaves up to this size are read with the tree, in all at most
+// the budget (leaves may overlap, so the budget, not the file, bounds it).
+constexpr uint32_t kLeafReadAtLoad = 1u << 20;
+constexpr uint64_t kReadAtLoadBudget = 64u << 20;
 
 }  // namespace
+
+// A range of the image's source, read on demand: the same checks as
+// ByteView, but the bytes at() returns stay valid only until the next
+// call on the same window.
+class SourceWindow {
+public:
+    SourceWindow() = default;
+    SourceWindow(ExeImage& image, uint64_t base, uint64_t size) : img_(&image), base_(base), size_(size) {}
+
+    uint64_t size() const { return size_; }
+    bool contains(uint64_t off, uint64_t len) const { return off <= size_ && len <= size_ - off; }
+    const uint8_t* at(uint64_t off, uint64_t len) {
+        if (!img_ || !contains(off, len)) return nullptr;
+        scratch_.resize(len ? size_t(len) : 1);
+        return img_->readSource(base_ + off, scratch_.data(), len) ? scratch_.data() : nullptr;
+    }
+    bool u16(uint64_t off, uint16_t* v) {
+        const uint8_t* p = at(off, 2);
+        if (p) *v = loadLE16(p);
+        return p != nullptr;
+    }
+    bool copy(uint64_t off, void* out, uint64_t len) {
+        const uint8_t* p = at(off, len);
+        if (p && len) std::memcpy(out, p, size_t(len));
+        return p != nullptr;
+    }
+    // The window [off, off + len) of this one, empty when out of range.
+    SourceWindow sub(uint64_t off, uint64_t len) const {
+        return contains(off, len) ? SourceWindow(*img_, base_ + off, len) : SourceWindow();
+    }
+    uint64_t base() const { return base_; }
+
+private:
+    ExeImage* img_ = nullptr;
+    uint64_t base_ = 0, size_ = 0;
+    std::vector<uint8_t> scratch_;
+};
 
 class ExeImageParser {
 public:
     ExeImageParser(ExeImage& image, const char* name, LogBase& log)
-        : img_(image), name_(name ? name : ""), log_(log), file_(image.view()) {}
+        : img_(image), name_(name ? name : ""), log_(log), file_(image, 0, image.sourceSize_) {}
 
     bool run() { return parseHeaders() && parseSections() && parseResources(); }
 
@@ -47,19 +90,20 @@ private:
     bool parseName(uint32_t offset, ExeResource* node);
     bool parseDataEntry(uint32_t offset, ExeResource* leaf);
     const ExeSection* sectionContaining(uint32_t rva, int* index) const;
-    bool resolveData(uint32_t rva, uint32_t size, const uint8_t** out) const;
+    bool resolveData(uint32_t rva, uint32_t size, uint64_t* fileOffset) const;
     bool markVisited(uint32_t offset);
 
     ExeImage& img_;
     const char* name_;
     LogBase& log_;
-    ByteView file_;
+    SourceWindow file_;
     uint64_t sectionTableOffset_ = 0;
     uint64_t sectionTableEnd_ = 0;
 
-    ByteView rsrc_;              // from the resource directory to the end of its section's raw data
+    SourceWindow rsrc_;          // from the resource directory to the end of its section's raw data
     DataBuffer visited_;         // one bit per offset in rsrc_ where a directory was read
     uint64_t entryBudget_ = 0;   // directory entries the section still has room for
+    uint64_t readBudget_ = kReadAtLoadBudget;  // leaf bytes a file's load may still read
 };
 
 bool ExeImageParser::parseHeaders() {
@@ -86,7 +130,9 @@ bool ExeImageParser::parseHeaders() {
     if (optSize < fixed) return fail("Optional header is too small");
 
     img_.ntHeadersOffset_ = uint32_t(nt);
-    img_.ntHeaders_.bytes.appendExact(file_.at(nt, 24u + optSize), 24u + optSize);
+    const uint8_t* headers = file_.at(nt, 24u + optSize);
+    if (!headers) return fail("Optional header is truncated");
+    img_.ntHeaders_.bytes.appendExact(headers, 24u + optSize);
 
     sectionTableOffset_ = nt + 24 + optSize;
     uint64_t tableSize = uint64_t(sectionCount) * 40;
@@ -100,7 +146,8 @@ bool ExeImageParser::parseSections() {
     for (uint32_t i = 0; i < img_.ntHeaders_.numberOfSections(); i++) {
         auto* s = new ExeSection;
         img_.sections_.sections.append(s);
-        file_.copy(sectionTableOffset_ + 40 * i, s->header, sizeof s->header);  // bounds checked above
+        if (!file_.copy(sectionTableOffset_ + 40 * i, s->header, sizeof s->header))
+            return fail("Section table is truncated");
         s->sourcePointerToRawData = s->pointerToRawData();
         s->sourceSizeOfRawData = s->sizeOfRawData();
         if (s->sourcePointerToRawData == 0) continue;  // no contents in the file (uninitialised data)
@@ -130,11 +177,11 @@ const ExeSection* ExeImageParser::sectionContaining(uint32_t rva, int* index) co
     return nullptr;
 }
 
-// The leaf's bytes: the first section whose virtual range holds the RVA
-// or, when none does, the first section named ".rsrc..."; the bytes must lie
-// inside that section's raw data.
-bool ExeImageParser::resolveData(uint32_t rva, uint32_t size, const uint8_t** out) const {
-    *out = nullptr;
+// Where the leaf's bytes lie in the file: in the first section whose
+// virtual range holds the RVA or, when none does, the first section named
+// ".rsrc..."; the bytes must lie inside that section's raw data.
+bool ExeImageParser::resolveData(uint32_t rva, uint32_t size, uint64_t* fileOffset) const {
+    *fileOffset = 0;
     if (size == 0) return true;
     const ExeSection* s = sectionContaining(rva, nullptr);
     if (!s) {
@@ -145,8 +192,8 @@ bool ExeImageParser::resolveData(uint32_t rva, uint32_t size, const uint8_t** ou
     uint32_t off = rva - s->virtualAddress();
     uint32_t raw = s->sourceSizeOfRawData;
     if (s->sourcePointerToRawData == 0 || off > raw || size > raw - off) return false;
-    *out = file_.at(uint64_t(s->sourcePointerToRawData) + off, size);
-    return *out != nullptr;
+    *fileOffset = uint64_t(s->sourcePointerToRawData) + off;
+    return file_.contains(*fileOffset, size);
 }
 
 bool ExeImageParser::parseResources() {
@@ -196,8 +243,11 @@ bool ExeImageParser::parseDirectory(uint32_t offset, uint32_t depth, ExeResource
     uint32_t total = namedCount + loadLE16(h + 14);
     if (total > entryBudget_) return fail("Resource directory has more entries than its section can hold");
     entryBudget_ -= total;
-    const uint8_t* entries = rsrc_.at(uint64_t(offset) + 16, uint64_t(total) * 8);
-    if (!entries) return fail("Resource directory lies outside the resource section");
+    // Copied: reading the children below reuses the window.
+    const uint8_t* table = rsrc_.at(uint64_t(offset) + 16, uint64_t(total) * 8);
+    if (!table) return fail("Resource directory lies outside the resource section");
+    const std::vector<uint8_t> copy(table, table + size_t(total) * 8);
+    const uint8_t* entries = copy.data();
 
     for (uint32_t i = 0; i < total; i++) {
         uint32_t w1 = loadLE32(entries + 8 * i);
@@ -243,11 +293,20 @@ bool ExeImageParser::parseDataEntry(uint32_t offset, ExeResource* leaf) {
     const uint8_t* e = rsrc_.at(offset, 16);
     if (!e) return fail("Resource data entry lies outside the resource section");
     uint32_t rva = loadLE32(e);
-    leaf->dataKind = ExeResource::DataKind::View;
     leaf->dataSize = loadLE32(e + 4);
     leaf->codePage = loadLE32(e + 8);
     leaf->reserved = loadLE32(e + 12);
-    if (!resolveData(rva, leaf->dataSize, &leaf->viewData)) return fail("Resource data lies outside its section");
+    if (!resolveData(rva, leaf->dataSize, &leaf->sourceOffset)) return fail("Resource data lies outside its section");
+    // An image in memory points at its bytes. A file's small leaves are
+    // read now, up to a budget; larger ones stay where they are until they
+    // are asked for.
+    const bool inMemory = img_.view_ != nullptr || leaf->dataSize == 0;
+    leaf->dataKind = inMemory ? ExeResource::DataKind::View : ExeResource::DataKind::Source;
+    leaf->viewData = img_.view_ && leaf->dataSize ? img_.view_ + leaf->sourceOffset : nullptr;
+    if (!inMemory && leaf->dataSize <= kLeafReadAtLoad && leaf->dataSize <= readBudget_) {
+        readBudget_ -= leaf->dataSize;
+        if (!img_.leafData(leaf, nullptr)) return fail("Failed to read resource data");
+    }
     return true;
 }
 
@@ -265,7 +324,7 @@ ExeImage* ExeImage::loadFromFile(const char* path, LogBase* log) {
     auto fail = [&](const char* message) -> ExeImage* {
         lg.logError(message);
         lg.logData("filename", shown);
-        return nullptr;  // img's destructor unmaps and closes what is open
+        return nullptr;  // img's destructor closes what is open
     };
 
     img->fileHandle_ = path ? platform::openFile(path, platform::OpenMode::ReadExisting) : platform::kInvalidFile;
@@ -273,10 +332,8 @@ ExeImage* ExeImage::loadFromFile(const char* path, LogBase* log) {
     uint64_t size = 0;
     if (!platform::fileSize(img->fileHandle_, &size)) return fail("Failed to get file size");
     if (size > UINT32_MAX) return fail("File is too large");
-    if (!platform::createMapping(img->fileHandle_, size, &img->mapping_)) return fail("Failed to create file mapping");
-    if (!platform::mapView(&img->mapping_)) return fail("Failed to map view of file");
 
-    img->view_ = img->mapping_.data;
+    img->source_.reset(new FileByteSource(img->fileHandle_, 0, size, false));
     img->sourceSize_ = uint32_t(size);
     img->fileSize_ = uint32_t(size);
     if (!img->parse(shown, lg)) return nullptr;
@@ -289,6 +346,7 @@ ExeImage* ExeImage::loadFromMemory(const uint8_t* data, uint32_t size, const cha
     img->view_ = data;
     img->sourceSize_ = data ? size : 0;
     img->fileSize_ = img->sourceSize_;
+    img->source_.reset(new MemoryByteSource(data, img->sourceSize_));
     if (!img->parse(name ? name : "", lg)) return nullptr;
     return img.release();
 }

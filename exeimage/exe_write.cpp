@@ -128,6 +128,7 @@ private:
     bool measureFile(ExeResource& leaf);
     bool writeResourceSection(OutputFile& out, uint32_t rawSize);
     bool copyFile(OutputFile& out, const ExeResource& leaf);
+    bool copySource(OutputFile& out, uint64_t offset, uint64_t size);
 
     ExeImage& img_;
     LogBase& log_;
@@ -236,6 +237,18 @@ bool ExeImageWriter::copyFile(OutputFile& out, const ExeResource& leaf) {
     return true;
 }
 
+// Source bytes [offset, offset + size) to the output, in pieces.
+bool ExeImageWriter::copySource(OutputFile& out, uint64_t offset, uint64_t size) {
+    std::unique_ptr<uint8_t[]> chunk(new uint8_t[kFileChunk]);
+    while (size) {
+        uint32_t n = size < kFileChunk ? uint32_t(size) : kFileChunk;
+        if (!img_.readSource(offset, chunk.get(), n) || !out.put(chunk.get(), n)) return false;
+        offset += n;
+        size -= n;
+    }
+    return true;
+}
+
 // Four streams, each in the walk order of its layout pass, then 'X' up to
 // the section's raw size. Every node is checked against the offset the
 // layout gave it.
@@ -309,6 +322,9 @@ bool ExeImageWriter::writeResourceSection(OutputFile& out, uint32_t rawSize) {
         if (n->dataKind == ExeResource::DataKind::File) {
             if (!copyFile(out, *n)) return !(fileFailed = true);
             at += n->dataSize;
+        } else if (n->dataKind == ExeResource::DataKind::Source) {
+            if (!copySource(out, n->sourceOffset, n->dataSize)) return !(writeFailed = true);
+            at += n->dataSize;
         } else if (n->dataSize) {
             const uint8_t* p = n->dataPointer();
             if (!p) return !(mismatch = true);
@@ -338,7 +354,7 @@ bool ExeImageWriter::write(const char* path, ProgressSink* sink) {
 
     // ---- Checks that need nothing written --------------------------------
     if (count < 2) return fail("Image has fewer than two sections");
-    // The source stays mapped while the output is written: replacing it in
+    // The source is read while the output is written: replacing it in
     // place would pull the bytes from under the copy.
     if (img_.fileHandle_ != platform::kInvalidFile && platform::sameFile(img_.fileHandle_, path_))
         return fail("Output file is the source file");
@@ -417,11 +433,10 @@ bool ExeImageWriter::write(const char* path, ProgressSink* sink) {
     platform::FileHandle h = platform::openFile(path_, platform::OpenMode::CreateAlways);
     if (h == platform::kInvalidFile) return fail("Failed to create file");
     std::unique_ptr<OutputFile> out(new OutputFile(h, progress));
-    ByteView view = img_.view();
     const uint8_t* nt = img_.ntHeaders_.bytes.data();
 
     if (!out->put(img_.dosHeader_.bytes, 64) || !out->flush()) return fail("Failed to write DOS header");
-    if (!out->put(view.at(64, lfanew - 64), lfanew - 64) || !out->flush()) return fail("Failed to write DOS stub");
+    if (!copySource(*out, 64, lfanew - 64) || !out->flush()) return fail("Failed to write DOS stub");
     if (!out->put(nt, 4) || !out->flush()) return fail("Failed to write Signature");
     if (!out->put(nt + 4, 20) || !out->flush()) return fail("Failed to write file header");
     if (!out->put(nt + 24, optSize) || !out->flush()) return fail("Failed to write optional header");
@@ -430,7 +445,7 @@ bool ExeImageWriter::write(const char* path, ProgressSink* sink) {
     uint32_t ptr0 = table.get(0)->pointerToRawData();
     if (ptr0 > headersEnd) {
         uint32_t n = uint32_t(ptr0 - headersEnd);
-        if (!out->put(view.at(headersEnd, n), n) || !out->flush()) return fail("Failed to write header padding");
+        if (!copySource(*out, headersEnd, n) || !out->flush()) return fail("Failed to write header padding");
     }
 
     for (int i = 0; i < count; i++) {
@@ -443,14 +458,13 @@ bool ExeImageWriter::write(const char* path, ProgressSink* sink) {
             // A section that had no place in the source file (pointer 0) but
             // declares raw bytes gets zeros, so the file still matches its header.
             bool ok = s->sourcePointerToRawData != 0
-                          ? out->put(view.at(s->sourcePointerToRawData, s->sourceSizeOfRawData), s->sourceSizeOfRawData)
+                          ? copySource(*out, s->sourcePointerToRawData, s->sourceSizeOfRawData)
                           : out->fill(0, s->sizeOfRawData());
             if (!ok || !out->flush()) return failSection("Failed to write section data", *s);
         }
     }
 
-    const uint8_t* overlay = view.at(img_.overlayOffset_, img_.overlaySize_);
-    if (!out->put(overlay, img_.overlaySize_) || !out->flush()) return fail("Failed to write overlay");
+    if (!copySource(*out, img_.overlayOffset_, img_.overlaySize_) || !out->flush()) return fail("Failed to write overlay");
     out->close();
     progress.finish();
     return true;

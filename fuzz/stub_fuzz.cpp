@@ -62,7 +62,15 @@ void checkParameters(const StubParameters& p) {
            std::strlen(p.autorun.str()) + std::strlen(p.autotemp.str()) + std::strlen(p.progressCaption.str());
     if (p.encryptedWellFormed && !p.encrypted) std::abort();
     if (!p.hasZip && p.zipSize) std::abort();
-    if (p.zipSize) sink = sink + p.zipData[0] + p.zipData[p.zipSize - 1];
+    if (p.zipSize) {
+        // The payload reads as exactly its size, at both ends.
+        std::unique_ptr<ByteSource> zip = openZipPayload(p);
+        uint8_t first = 0, last = 0;
+        if (!zip || zip->size() != p.zipSize || !zip->read(0, &first, 1) || !zip->read(p.zipSize - 1, &last, 1) ||
+            zip->read(p.zipSize, &last, 1))
+            std::abort();
+        sink = sink + first + last;
+    }
     (void)chooseStubMode(p);
 }
 

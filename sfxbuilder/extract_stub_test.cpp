@@ -68,8 +68,10 @@ std::vector<std::pair<std::string, std::string>> rcData(const std::string& path)
     std::vector<std::pair<std::string, std::string>> out;
     std::unique_ptr<ExeImage> img(ExeImage::loadFromFile(path.c_str(), nullptr));
     if (!img) return out;
-    for (const StoredParameter& p : storedParameters(*img))
-        out.emplace_back(p.name, p.data ? std::string(reinterpret_cast<const char*>(p.data), p.size) : "");
+    for (const StoredParameter& p : storedParameters(*img)) {
+        const uint8_t* data = img->leafData(p.leaf, nullptr);
+        out.emplace_back(p.name, data ? std::string(reinterpret_cast<const char*>(data), p.size) : "");
+    }
     return out;
 }
 
@@ -253,7 +255,7 @@ TEST_F(BuildFromCopy, CopyDeletedOnFailure) {
         std::string firstError;
     } cases[] = {
         {"copy is not a PE", "MZ but not much else", true, false, false, "DOS header is truncated"},
-        {"copy is empty", "", true, true, false, "Failed to create file mapping"},
+        {"copy is empty", "", true, true, false, "Failed to find DOS signature"},
         {"copy missing", "-", true, false, false, "Failed to open file"},
         {"zip missing", asText(stub), false, false, false, ""},
         {"zip missing, encrypted", asText(stub), false, true, true, ""},

@@ -64,9 +64,9 @@ struct Output {
     }
 };
 
-std::string leafText(const ExeResource* leaf) {
-    if (!leaf || !leaf->dataPointer()) return "";
-    return std::string(reinterpret_cast<const char*>(leaf->dataPointer()), leaf->dataSize);
+std::string leafText(ExeImage& img, ExeResource* leaf) {
+    const uint8_t* p = leaf ? img.leafData(leaf, nullptr) : nullptr;
+    return p ? std::string(reinterpret_cast<const char*>(p), leaf->dataSize) : "";
 }
 
 Output readOutput(const std::string& path) {
@@ -84,14 +84,14 @@ Output readOutput(const std::string& path) {
             const ExeResource* r = type->namedChild(k);
             std::string name = r->name.str();
             // One language, id 1, holding the data.
-            const ExeResource* leaf = r->idCount() == 1 ? r->idChild(0) : nullptr;
+            ExeResource* leaf = r->idCount() == 1 ? r->idChild(0) : nullptr;
             if (!leaf || leaf->isDirectory || leaf->id != 1 || r->namedCount() != 0) name += " (malformed)";
             o.names.push_back(name);
-            o.data.push_back(leafText(leaf));
+            o.data.push_back(leaf && !leaf->isDirectory ? leafText(*img, leaf) : "");
         }
     }
-    o.icon = leafText(img->findFirstIconLeaf());
-    o.group = leafText(img->findFirstGroupIconLeaf());
+    o.icon = leafText(*img, img->findFirstIconLeaf());
+    o.group = leafText(*img, img->findFirstGroupIconLeaf());
     return o;
 }
 

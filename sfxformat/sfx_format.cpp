@@ -25,9 +25,9 @@ bool findStubResource(ExeImage& module, uint16_t id, const uint8_t** data, uint3
         if (r->isDirectory && (id == 0 || r->id == id)) resource = r;
     }
     if (!resource || resource->idCount() == 0) return false;
-    const ExeResource* leaf = resource->idChild(0);
-    // The bytes must be in memory; an empty stub is no stub.
-    const uint8_t* p = leaf->isDirectory ? nullptr : leaf->dataPointer();
+    ExeResource* leaf = resource->idChild(0);
+    // Read into memory (a stub is small); an empty stub is no stub.
+    const uint8_t* p = leaf->isDirectory ? nullptr : module.leafData(leaf, nullptr);
     if (!p || leaf->dataSize == 0) return false;
     *data = p;
     *size = leaf->dataSize;
@@ -117,9 +117,12 @@ void readTextIfNotEmpty(ExeImage& image, const char* name, StringBuffer& out) {
 void readStubParameters(ExeImage& image, StubParameters& out) {
     ByteView bytes;
 
-    out.hasZip = resourceBytes(image, SfxResource::kZip, &bytes);
-    out.zipData = out.hasZip ? bytes.data() : nullptr;
-    out.zipSize = out.hasZip ? uint32_t(bytes.size()) : 0;
+    // The payload stays where it is; only where it lies is noted.
+    const ExeResource* zip = image.findNamedResource(SfxResource::kZip);
+    out.hasZip = zip && !zip->isDirectory && zip->dataKind != ExeResource::DataKind::File;
+    out.zipSize = out.hasZip ? zip->dataSize : 0;
+    out.image = &image;
+    out.zipLeaf = out.hasZip ? zip : nullptr;
 
     out.encrypted = resourceBytes(image, SfxResource::kEncrypted, &bytes);
     EncryptedResource check;
@@ -141,6 +144,10 @@ void readStubParameters(ExeImage& image, StubParameters& out) {
 
     out.hasAutotemp = resourceBytes(image, SfxResource::kAutotemp, &bytes) && bytes.size() >= 1;
     readText(out.hasAutotemp ? bytes : ByteView(), out.autotemp);
+}
+
+std::unique_ptr<ByteSource> openZipPayload(const StubParameters& p) {
+    return p.hasZip && p.image ? p.image->openLeaf(p.zipLeaf) : nullptr;
 }
 
 const StringBuffer* parameterText(const StubParameters& p, const std::string& name) {
@@ -176,6 +183,7 @@ std::vector<StoredParameter> storedParameters(ExeImage& image) {
         if (leaf) {
             r.size = leaf->dataSize;
             r.data = leaf->dataPointer();
+            r.leaf = leaf;
         }
         out.push_back(r);
     }

@@ -17,15 +17,18 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "crypto/easy_crypt.h"
 #include "sfxformat/stub_ids.h"
 #include "support/byte_reader.h"
+#include "support/byte_source.h"
 #include "support/string_buffer.h"
 
 class ExeImage;
+class ExeResource;
 
 // ---- The stubs in their carrier ---------------------------------------------
 
@@ -37,7 +40,7 @@ constexpr uint16_t kStub64ResourceId = SFX_STUB64_ID;                  // the x8
 
 // The first language of resource `id` of the named type "VARNOCK" among the
 // root's named entries; with id 0, the first resource of the type. False
-// (nothing logged) when it is missing, empty or not in memory.
+// (nothing logged) when it is missing, empty or cannot be read.
 bool findStubResource(ExeImage& module, uint16_t id, const uint8_t** data, uint32_t* size);
 
 // ---- Parameter resources --------------------------------------------------------
@@ -86,8 +89,9 @@ bool isPayloadKeyLength(uint32_t bits);
 // end at their first zero byte or at the end of the resource.
 struct StubParameters {
     bool hasZip = false;                // "zip" exists
-    const uint8_t* zipData = nullptr;   // into the image's mapping
     uint32_t zipSize = 0;
+    ExeImage* image = nullptr;          // where the "zip" bytes are read from
+    const ExeResource* zipLeaf = nullptr;
 
     bool encrypted = false;             // "encrypted" exists
     bool encryptedWellFormed = false;   // ... and has exactly the layout's size
@@ -107,21 +111,27 @@ struct StubParameters {
 };
 
 // Reads every parameter from an opened image (the stub's own file). The
-// image must outlive the parameters (zipData points into it). Never fails:
-// absent or malformed resources read as absent.
+// payload is not read: openZipPayload reads it by position, so the image
+// must outlive the parameters. Never fails: absent or malformed resources
+// read as absent.
 void readStubParameters(ExeImage& image, StubParameters& out);
+// The "zip" resource's bytes as a source read by position (from the file
+// of an image loaded from one); null without "zip".
+std::unique_ptr<ByteSource> openZipPayload(const StubParameters& p);
 
 // The text a parameter holds as the stub reads it, or null for the names
 // that hold no text.
 const StringBuffer* parameterText(const StubParameters& p, const std::string& name);
 
 // One named entry of the RT_RCDATA type as stored, with its first leaf
-// (the first language, however deep); data is null when the leaf's bytes
-// are not in memory.
+// (the first language, however deep; null when there is none); data is
+// null when the leaf's bytes are not in memory (ExeImage::leafData reads
+// them).
 struct StoredParameter {
     std::string name;
     uint32_t size = 0;
     const uint8_t* data = nullptr;
+    ExeResource* leaf = nullptr;
 };
 // The named entries in stored order; none without an RT_RCDATA type.
 std::vector<StoredParameter> storedParameters(ExeImage& image);

@@ -4,7 +4,6 @@
 
 #include "crypto/symmetric_algorithm.h"
 #include "sfxformat/sfx_format.h"
-#include "support/byte_reader.h"
 
 PayloadProgress::~PayloadProgress() = default;
 
@@ -27,17 +26,17 @@ DecryptingPayloadView::~DecryptingPayloadView() {
     if (!scratch_.empty()) std::memset(scratch_.data(), 0, scratch_.size());
 }
 
-bool DecryptingPayloadView::open(const uint8_t* payload, uint32_t payloadSize, uint32_t keyBits,
-                                 const char* password, std::string* error) {
+bool DecryptingPayloadView::open(std::unique_ptr<ByteSource> payload, uint32_t keyBits, const char* password,
+                                 std::string* error) {
     ready_ = false;
     plainSize_ = 0;
     decrypted_ = 0;
-    const ByteView view(payload, payloadSize);
     if (!isPayloadKeyLength(keyBits))
         return fail(error, "the payload key length " + std::to_string(keyBits) + " is not 128, 192 or 256 bits");
-    if (view.size() != payloadSize) return fail(error, "the payload is missing");
-    payload_ = payload;
-    payloadSize_ = payloadSize;
+    if (!payload) return fail(error, "the payload is missing");
+    payload_ = std::move(payload);
+    payloadSize_ = payload_->size();
+    const uint64_t payloadSize = payloadSize_;
     if (payloadSize == 0) {
         // An empty archive encrypts to nothing.
         ready_ = true;
@@ -60,7 +59,7 @@ bool DecryptingPayloadView::open(const uint8_t* payload, uint32_t payloadSize, u
     // bytes of value n.
     uint8_t tail[32];
     const uint64_t lastTwo = payloadSize / 16 - 2;
-    decryptBlocks(lastTwo, 2, tail);
+    if (!decryptBlocks(lastTwo, 2, tail)) return fail(error, "the payload cannot be read");
     decrypted_ = sizeof tail;
     const char* const kWhy = " (wrong password or damaged data)";
     for (int i = 16; i < 32; i++)
@@ -77,17 +76,17 @@ bool DecryptingPayloadView::open(const uint8_t* payload, uint32_t payloadSize, u
     return true;
 }
 
-void DecryptingPayloadView::decryptBlocks(uint64_t first, size_t count, uint8_t* out) {
-    // Callers stay inside the payload (first + count <= payload blocks);
-    // the view checks it once more and gives zeros rather than read past.
-    const ByteView view(payload_, payloadSize_);
-    uint8_t iv[16] = {};
-    const uint8_t* in = view.at(first * 16, uint64_t(count) * 16);
-    if (!in || (first > 0 && !view.copy((first - 1) * 16, iv, 16))) {
-        std::memset(out, 0, count * 16);
-        return;
-    }
-    key_.cbcDecrypt(iv, in, out, count * 16);
+bool DecryptingPayloadView::decryptBlocks(uint64_t first, size_t count, uint8_t* out) {
+    // One read of the blocks with the one before them (the IV of the
+    // first; zeros before block 0). The source refuses a range outside the
+    // payload.
+    const size_t before = first > 0 ? 1 : 0;
+    if (cipher_.size() < (count + 1) * 16) cipher_.resize((count + 1) * 16);
+    std::memset(cipher_.data(), 0, 16);
+    uint8_t* at = cipher_.data() + 16 * (1 - before);
+    if (!payload_->read((first - before) * 16, at, (count + before) * 16)) return false;
+    key_.cbcDecrypt(cipher_.data(), cipher_.data() + 16, out, count * 16);
+    return true;
 }
 
 bool DecryptingPayloadView::read(uint64_t pos, void* buf, size_t n) {
@@ -102,7 +101,7 @@ bool DecryptingPayloadView::read(uint64_t pos, void* buf, size_t n) {
         const size_t take = n < kPiece ? n : kPiece;
         const size_t count = (skip + take + 15) / 16;
         if (scratch_.size() < count * 16) scratch_.resize(count * 16);
-        decryptBlocks(first, count, scratch_.data());
+        if (!decryptBlocks(first, count, scratch_.data())) return false;
         std::memcpy(out, scratch_.data() + skip, take);
         decrypted_ += uint64_t(count) * 16;
         out += take;

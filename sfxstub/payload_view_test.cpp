@@ -36,6 +36,10 @@ Bytes encrypt(const Bytes& plain, int keyBits, const char* password = kPassword)
     return Bytes(out.data(), out.data() + out.length());
 }
 
+std::unique_ptr<ByteSource> source(const uint8_t* data, uint64_t size) {
+    return std::unique_ptr<ByteSource>(new MemoryByteSource(data, size));
+}
+
 Bytes readAll(DecryptingPayloadView& view) {
     Bytes out(size_t(view.size()));
     EXPECT_TRUE(view.read(0, out.data(), out.size()));
@@ -64,7 +68,7 @@ TEST(DecryptingPayloadView, AgreesWithOneShotDecryption) {
             ASSERT_EQ(expected.length(), size);
             DecryptingPayloadView view;
             std::string error;
-            ASSERT_TRUE(view.open(cipher.data(), uint32_t(cipher.size()), uint32_t(keyBits), kPassword, &error))
+            ASSERT_TRUE(view.open(source(cipher.data(), uint32_t(cipher.size())), uint32_t(keyBits), kPassword, &error))
                 << error;
             ASSERT_EQ(view.size(), size);
             EXPECT_TRUE(readAll(view) == Bytes(expected.data(), expected.data() + size));
@@ -95,7 +99,7 @@ TEST(DecryptingPayloadView, AgreesWithOneShotDecryption) {
 TEST(DecryptingPayloadView, EmptyPayloadIsAnEmptyArchive) {
     DecryptingPayloadView view;
     std::string error;
-    ASSERT_TRUE(view.open(nullptr, 0, 256, kPassword, &error)) << error;
+    ASSERT_TRUE(view.open(source(nullptr, 0), 256, kPassword, &error)) << error;
     EXPECT_EQ(view.size(), 0u);
     uint8_t b = 0;
     EXPECT_TRUE(view.read(0, &b, 0));
@@ -114,7 +118,7 @@ TEST(DecryptingPayloadView, DamagedPayloadsFailTheOpen) {
         for (size_t length = 1; length < cipher.size(); length++) {
             DecryptingPayloadView view;
             std::string error;
-            EXPECT_FALSE(view.open(cipher.data(), uint32_t(length), uint32_t(keyBits), kPassword, &error))
+            EXPECT_FALSE(view.open(source(cipher.data(), uint32_t(length)), uint32_t(keyBits), kPassword, &error))
                 << length;
             EXPECT_FALSE(error.empty());
             uint8_t b = 0;
@@ -126,7 +130,7 @@ TEST(DecryptingPayloadView, DamagedPayloadsFailTheOpen) {
                 damaged[at] ^= bit;
                 DecryptingPayloadView view;
                 std::string error;
-                EXPECT_FALSE(view.open(damaged.data(), uint32_t(damaged.size()), uint32_t(keyBits), kPassword, &error))
+                EXPECT_FALSE(view.open(source(damaged.data(), uint32_t(damaged.size())), uint32_t(keyBits), kPassword, &error))
                     << at;
                 EXPECT_NE(error.find("wrong password or damaged data"), std::string::npos) << error;
             }
@@ -134,13 +138,13 @@ TEST(DecryptingPayloadView, DamagedPayloadsFailTheOpen) {
         for (const char* wrong : {"", "p\xC3\xA4ssw0rD", "password"}) {
             DecryptingPayloadView view;
             std::string error;
-            EXPECT_FALSE(view.open(cipher.data(), uint32_t(cipher.size()), uint32_t(keyBits), wrong, &error));
+            EXPECT_FALSE(view.open(source(cipher.data(), uint32_t(cipher.size())), uint32_t(keyBits), wrong, &error));
         }
         for (int other : {128, 192, 256}) {
             if (other == keyBits) continue;
             DecryptingPayloadView view;
             std::string error;
-            EXPECT_FALSE(view.open(cipher.data(), uint32_t(cipher.size()), uint32_t(other), kPassword, &error));
+            EXPECT_FALSE(view.open(source(cipher.data(), uint32_t(cipher.size())), uint32_t(other), kPassword, &error));
         }
     }
     Bytes cipher = encrypt(plain, 256);
@@ -159,12 +163,12 @@ TEST(DecryptingPayloadView, DamagedPayloadsFailTheOpen) {
     for (const auto& c : refused) {
         DecryptingPayloadView view;
         std::string error;
-        EXPECT_FALSE(view.open(cipher.data(), c.length, c.keyBits, c.password, &error));
+        EXPECT_FALSE(view.open(source(cipher.data(), c.length), c.keyBits, c.password, &error));
         EXPECT_EQ(error, c.error);
     }
     DecryptingPayloadView view;
     std::string error;
-    EXPECT_FALSE(view.open(nullptr, 128, 256, kPassword, &error));
+    EXPECT_FALSE(view.open(nullptr, 256, kPassword, &error));
     EXPECT_EQ(error, "the payload is missing");
 }
 
@@ -208,7 +212,7 @@ TEST(DecryptingPayloadView, EachPaddingRuleIsChecked) {
         Bytes cipher = rawCbc(plain);
         DecryptingPayloadView view;
         std::string error;
-        EXPECT_EQ(view.open(cipher.data(), uint32_t(cipher.size()), 256, kPassword, &error), c.opens) << c.what;
+        EXPECT_EQ(view.open(source(cipher.data(), uint32_t(cipher.size())), 256, kPassword, &error), c.opens) << c.what;
         if (c.opens) {
             EXPECT_EQ(view.size(), c.size) << c.what;
         } else {
@@ -226,7 +230,7 @@ TEST(DecryptingPayloadView, ReportsBytesDecrypted) {
     Recorder progress;
     view.setProgress(&progress);
     std::string error;
-    ASSERT_TRUE(view.open(cipher.data(), uint32_t(cipher.size()), 128, kPassword, &error)) << error;
+    ASSERT_TRUE(view.open(source(cipher.data(), uint32_t(cipher.size())), 128, kPassword, &error)) << error;
     ASSERT_EQ(progress.reports.size(), 1u);
     EXPECT_EQ(progress.reports[0], std::make_pair(uint64_t(32), uint64_t(cipher.size())));
     uint8_t buf[40];

@@ -167,7 +167,7 @@ UnzipOutcome StubSession::openAndUnzip(const char* target) {
         std::unique_ptr<DecryptingPayloadView> view(new DecryptingPayloadView());
         view->setProgress(&bars);
         ui_.decryptProgress(0);
-        if (!view->open(params_.zipData, params_.zipSize, params_.keyBits, password.str(), &error) ||
+        if (!view->open(openZipPayload(params_), params_.keyBits, password.str(), &error) ||
             !reader.openSource(std::move(view), &error)) {
             ui_.setStatus("");
             return openFailed(error);
@@ -175,7 +175,7 @@ UnzipOutcome StubSession::openAndUnzip(const char* target) {
         entryPassword = password.str();
     } else {
         if (!params_.hasZip) return openFailed("the \"zip\" resource is missing");
-        if (!reader.openMemory(params_.zipData, params_.zipSize, &error)) return openFailed(error);
+        if (!reader.openSource(openZipPayload(params_), &error)) return openFailed(error);
     }
 
     ui_.unzipProgress(0);

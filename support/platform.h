@@ -49,20 +49,6 @@ bool sameFile(FileHandle h, const char* path);
 bool createDirectory(const char* path);  // one level; fails when it exists
 bool removeDirectory(const char* path);  // must be empty
 
-// ---- Read-only mapping of a whole file -----------------------------------
-
-struct Mapping {
-    const uint8_t* data = nullptr;
-    uint64_t size = 0;
-    intptr_t mappingHandle = 0;  // Win32 section handle; unused on POSIX
-};
-
-// Two steps, as Win32 has them, so that callers can tell the failures
-// apart. An empty file cannot be mapped (createMapping fails).
-bool createMapping(FileHandle h, uint64_t size, Mapping* m);
-bool mapView(Mapping* m);
-void unmap(Mapping* m);
-
 // ---- Folders and names ---------------------------------------------------
 
 // Each writes a zero-terminated path into buf and returns its length, or 0

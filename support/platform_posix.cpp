@@ -126,29 +126,6 @@ bool deleteFile(const char* path) { return path && ::unlink(path) == 0; }
 bool createDirectory(const char* path) { return path && ::mkdir(path, 0755) == 0; }
 bool removeDirectory(const char* path) { return path && ::rmdir(path) == 0; }
 
-bool createMapping(FileHandle h, uint64_t size, Mapping* m) {
-    *m = Mapping();
-    if (size == 0 || size > uint64_t(SIZE_MAX)) {
-        errno = EINVAL;
-        return false;
-    }
-    m->size = size;
-    m->mappingHandle = h;
-    return true;
-}
-
-bool mapView(Mapping* m) {
-    void* p = ::mmap(nullptr, size_t(m->size), PROT_READ, MAP_PRIVATE, int(m->mappingHandle), 0);
-    if (p == MAP_FAILED) return false;
-    m->data = static_cast<const uint8_t*>(p);
-    return true;
-}
-
-void unmap(Mapping* m) {
-    if (m->data) ::munmap(const_cast<uint8_t*>(m->data), size_t(m->size));
-    *m = Mapping();
-}
-
 static uint32_t copyOut(const char* s, char* buf, uint32_t size) {
     size_t n = std::strlen(s);
     if (n + 1 > size) return 0;

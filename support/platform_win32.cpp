@@ -90,32 +90,6 @@ bool deleteFile(const char* path) { return path && DeleteFileA(path) != FALSE; }
 bool createDirectory(const char* path) { return path && CreateDirectoryA(path, nullptr) != FALSE; }
 bool removeDirectory(const char* path) { return path && RemoveDirectoryA(path) != FALSE; }
 
-bool createMapping(FileHandle h, uint64_t size, Mapping* m) {
-    *m = Mapping();
-    if (size > uint64_t(SIZE_MAX)) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return false;
-    }
-    HANDLE s = CreateFileMappingA(H(h), nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (!s) return false;
-    m->mappingHandle = reinterpret_cast<intptr_t>(s);
-    m->size = size;
-    return true;
-}
-
-bool mapView(Mapping* m) {
-    void* p = MapViewOfFile(reinterpret_cast<HANDLE>(m->mappingHandle), FILE_MAP_READ, 0, 0, 0);
-    if (!p) return false;
-    m->data = static_cast<const uint8_t*>(p);
-    return true;
-}
-
-void unmap(Mapping* m) {
-    if (m->data) UnmapViewOfFile(m->data);
-    if (m->mappingHandle) CloseHandle(reinterpret_cast<HANDLE>(m->mappingHandle));
-    *m = Mapping();
-}
-
 uint32_t tempDirectory(char* buf, uint32_t size) {
     DWORD n = GetTempPathA(size, buf);
     return (n == 0 || n >= size) ? 0 : n;

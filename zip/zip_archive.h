@@ -10,19 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "support/byte_source.h"
 #include "support/platform.h"
 
 // Where a reader's bytes come from: a file, a memory block, or a view
 // that makes them on demand (the self-extractor's decrypting view of its
 // payload). The reader asks only for ranges inside size(), but a source
 // must refuse any other range itself.
-class ZipSource {
-public:
-    virtual ~ZipSource();
-    virtual uint64_t size() const = 0;
-    // Exactly n bytes at pos into buf; false when they cannot all be read.
-    virtual bool read(uint64_t pos, void* buf, size_t n) = 0;
-};
+using ZipSource = ByteSource;
 
 // Receives an entry's contents in pieces.
 class ZipDataSink {

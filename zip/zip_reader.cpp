@@ -17,7 +17,6 @@
 #include "zip/zip_archive.h"
 #include "zip/zip_crypto.h"
 
-ZipSource::~ZipSource() = default;
 ZipDataSink::~ZipDataSink() = default;
 
 uint32_t ZipEntry::dosAttributes() const {
@@ -43,45 +42,6 @@ constexpr uint32_t kLocatorSig = 0x07064b50;
 constexpr uint32_t kDescriptorSig = 0x08074b50;
 constexpr uint32_t kEndSize = 22, kEnd64Size = 56, kLocatorSize = 20, kCentralSize = 46, kLocalSize = 30;
 constexpr size_t kChunk = 64 * 1024;
-
-// ---- Where the bytes come from ----------------------------------------
-
-class MemorySource : public ZipSource {
-public:
-    MemorySource(const uint8_t* data, uint64_t size) : view_(data, size) {}
-    uint64_t size() const override { return view_.size(); }
-    bool read(uint64_t pos, void* buf, size_t n) override { return view_.copy(pos, buf, n); }
-
-private:
-    ByteView view_;
-};
-
-class FileSource : public ZipSource {
-public:
-    ~FileSource() override {
-        if (h_ != platform::kInvalidFile) platform::closeFile(h_);
-    }
-    bool open(const char* path) {
-        h_ = platform::openFile(path, platform::OpenMode::ReadExisting);
-        return h_ != platform::kInvalidFile && platform::fileSize(h_, &size_);
-    }
-    uint64_t size() const override { return size_; }
-    bool read(uint64_t pos, void* buf, size_t n) override {
-        if (pos > size_ || n > size_ - pos || !platform::seekFile(h_, pos)) return false;
-        uint8_t* p = static_cast<uint8_t*>(buf);
-        while (n) {
-            uint32_t piece = n > 0x100000 ? 0x100000 : uint32_t(n), got = 0;
-            if (!platform::readFile(h_, p, piece, &got) || got == 0) return false;
-            p += got;
-            n -= got;
-        }
-        return true;
-    }
-
-private:
-    platform::FileHandle h_ = platform::kInvalidFile;
-    uint64_t size_ = 0;
-};
 
 // ---- Names -------------------------------------------------------------
 
@@ -756,8 +716,8 @@ ZipReader::~ZipReader() = default;
 
 bool ZipReader::openFile(const char* path, std::string* error) {
     close();
-    std::unique_ptr<FileSource> file(new FileSource());
-    if (!path || !file->open(path)) {
+    std::unique_ptr<ZipSource> file(FileByteSource::open(path));
+    if (!file) {
         if (error)
             *error = std::string("cannot open ") + (path ? path : "(no path)") + ": " +
                      platform::errorMessage(platform::lastError());
@@ -767,7 +727,7 @@ bool ZipReader::openFile(const char* path, std::string* error) {
 }
 
 bool ZipReader::openMemory(const uint8_t* data, uint64_t size, std::string* error) {
-    return openSource(std::unique_ptr<ZipSource>(new MemorySource(data, size)), error);
+    return openSource(std::unique_ptr<ZipSource>(new MemoryByteSource(data, size)), error);
 }
 
 bool ZipReader::openSource(std::unique_ptr<ZipSource> source, std::string* error) {
