@@ -1,6 +1,7 @@
 #include "sfxbuilder/tollan_impl.h"
 
 #include <cstring>
+#include <string>
 
 #include "exeimage/exe_image.h"
 #include "sfxbuilder/encrypt_to_temp.h"
@@ -79,13 +80,32 @@ bool outputIsZip(const char* zipPath, const char* outPath) {
     return same;
 }
 
+// A payload larger than the stub's machine can map would make an
+// executable that cannot start: refused before anything is written. The
+// encrypted payload is up to 32 bytes longer than the zip.
+bool payloadFits(const ExeImage& image, const char* zipPath, bool encrypted, LogBase& log) {
+    platform::FileHandle h = platform::openFile(zipPath, platform::OpenMode::ReadExisting);
+    uint64_t size = 0;
+    bool measured = h != platform::kInvalidFile && platform::fileSize(h, &size);
+    if (h != platform::kInvalidFile) platform::closeFile(h);
+    if (!measured) return true;  // the copy step reports what is wrong with the file
+    const bool pe32Plus = image.ntHeaders().isPe32Plus();
+    const uint64_t limit = maxPayloadSize(pe32Plus) - (encrypted ? 32 : 0);
+    if (size <= limit) return true;
+    log.logError((std::string("Zip file is too large for a ") + (pe32Plus ? "64" : "32") + "-bit self-extractor: " +
+                  std::to_string(size) + " bytes, at most " + std::to_string(limit))
+                     .c_str());
+    log.logData("filename", zipPath);
+    return false;
+}
+
 bool buildUnencrypted(const TollanImpl& w, ExeImage* image, const char* zipPath, const ProgramToRun* program,
                       const char* outPath, LogBase& log) {
     if (!present(image, "No stub image", log) || !present(zipPath, "No Zip filename", log) ||
         !present(outPath, "No EXE filename", log))
         return false;
     if (program && !present(program->text, "No program to run", log)) return false;
-    if (!FileSys::fileExists(zipPath, &log)) return false;
+    if (!FileSys::fileExists(zipPath, &log) || !payloadFits(*image, zipPath, false, log)) return false;
     if (outputIsZip(zipPath, outPath)) {
         log.logError("Output file is the Zip file");
         log.logData("filename", outPath);
@@ -103,7 +123,7 @@ bool buildWithEncryption(const TollanImpl& w, ExeImage* image, const char* zipPa
         !present(outPath, "No EXE filename", log) || !present(password, "No Zip password", log))
         return false;
     const int bits = mapPayloadKeyLength(keyBits);
-    if (!FileSys::fileExists(zipPath, &log)) return false;
+    if (!FileSys::fileExists(zipPath, &log) || !payloadFits(*image, zipPath, true, log)) return false;
 
     // Adds "encrypted"; on failure it leaves no temporary file.
     StringBuffer temp;

@@ -448,8 +448,18 @@ TEST_F(Worker, Failures) {
         std::string outPath;  // "" : a fresh output in the scratch folder
         std::vector<std::string> lines;
     };
+    // A zip the 32-bit stub could not map (sparse: nothing is written).
+    const std::string hugeZip = dir.file("huge.zip");
+    platform::FileHandle h = platform::openFile(hugeZip.c_str(), platform::OpenMode::CreateAlways);
+    ASSERT_TRUE(platform::truncateFile(h, kMaxPe32PayloadSize + 1));
+    platform::closeFile(h);
     std::vector<Case> cases;
     for (auto v : {V::Plain, V::WithProgram, V::Encrypted, V::EncryptedWithProgram}) {
+        cases.push_back({"zip too large", v, hugeZip, false, false, false, false, false, "",
+                         {"error: Zip file is too large for a 32-bit self-extractor: " +
+                              std::to_string(kMaxPe32PayloadSize + 1) + " bytes, at most " +
+                              std::to_string(kMaxPe32PayloadSize - (isEncrypted(v) ? 32 : 0)),
+                          "data: filename = " + hugeZip}});
         cases.push_back({"missing zip", v, missingZip, false, false, false, false, false, "", {notFound}});
         cases.push_back({"no output folder", v, "", false, false, false, false, false, noFolder,
                          {"error: Failed to create file", "data: filename = " + noFolder}});

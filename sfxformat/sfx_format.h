@@ -43,6 +43,17 @@ constexpr uint16_t kStub64ResourceId = SFX_STUB64_ID;                  // the x8
 // (nothing logged) when it is missing, empty or cannot be read.
 bool findStubResource(ExeImage& module, uint16_t id, const uint8_t** data, uint32_t* size);
 
+// ---- How large a payload can be ----------------------------------------------
+
+// The system's loader maps a self-extractor's whole image, payload
+// included, before the stub runs. A 32-bit process has 2 GiB of address
+// space, shared with the system's own DLLs and the stub's memory, so a
+// 32-bit self-extractor whose payload is larger than this may not even
+// start. A 64-bit one is bounded by the 32-bit sizes of the file format.
+constexpr uint64_t kMaxPe32PayloadSize = 1536ull << 20;
+constexpr uint64_t kMaxPe32PlusPayloadSize = 0xFF000000ull;
+inline uint64_t maxPayloadSize(bool pe32Plus) { return pe32Plus ? kMaxPe32PlusPayloadSize : kMaxPe32PayloadSize; }
+
 // ---- Parameter resources --------------------------------------------------------
 
 namespace SfxResource {
