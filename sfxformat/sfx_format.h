@@ -46,11 +46,14 @@ bool findStubResource(ExeImage& module, uint16_t id, const uint8_t** data, uint3
 // ---- How large a payload can be ----------------------------------------------
 
 // The system's loader maps a self-extractor's whole image, payload
-// included, before the stub runs. A 32-bit process has 2 GiB of address
-// space, shared with the system's own DLLs and the stub's memory, so a
-// 32-bit self-extractor whose payload is larger than this may not even
-// start. A 64-bit one is bounded by the 32-bit sizes of the file format.
-constexpr uint64_t kMaxPe32PayloadSize = 1536ull << 20;
+// included, in one piece from the stub's fixed base address before the
+// stub runs, so a 32-bit self-extractor carries only what fits below the
+// first thing the 32-bit process has mapped above that base. The tightest
+// 32-bit loader we run (Wine through an i386 emulator, whose libraries sit
+// at 1 GiB) starts one with a 1000 MiB payload and not one with 1024 MiB;
+// larger payloads go into 64-bit self-extractors, which are bounded by the
+// 32-bit sizes of the file format.
+constexpr uint64_t kMaxPe32PayloadSize = 1000ull << 20;
 constexpr uint64_t kMaxPe32PlusPayloadSize = 0xFF000000ull;
 inline uint64_t maxPayloadSize(bool pe32Plus) { return pe32Plus ? kMaxPe32PlusPayloadSize : kMaxPe32PayloadSize; }
 

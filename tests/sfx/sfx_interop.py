@@ -179,6 +179,9 @@ def check_variant(tool, work, zip_path, zip_bytes, unzipped, icon, variant):
     r = run([tool, "sfx", "build", zip_path, exe, "--log", log] + extra)
     if not check(r.returncode == 0, "%s: build succeeds (%s)" % (name, r.stderr.decode(errors="replace"))):
         return
+    again = os.path.join(work, name + ".again.exe")
+    run([tool, "sfx", "build", zip_path, again] + extra)
+    check(read(again) == read(exe), "%s: a second build of the same inputs gives the same bytes" % name)
     entries, last, machine = rcdata_entries(exe)
     check(last, "%s: RT_RCDATA is the last type of the root" % name)
     check(machine == 0x14C, "%s: PE32 i386 image" % name)
