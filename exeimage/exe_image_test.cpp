@@ -454,7 +454,7 @@ TEST(ExeImageWrite, FailuresWhileWriting) {
     }
 }
 
-// Writing over the file the image was loaded from would pull the mapped
+// Writing over the file the image was loaded from would pull the source
 // bytes from under the copy; it is refused and the source stays intact.
 TEST(ExeImageWrite, RefusesToOverwriteItsSource) {
     TempDir tmp;
