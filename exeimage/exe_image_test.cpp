@@ -331,6 +331,7 @@ TEST(ExeImageWrite, SectionLayoutsThatStillWrite) {
         std::string name;
         std::function<void(Plan&)> plan;
         uint32_t added;  // bytes of an added resource
+        uint32_t declaredRaw = 0;  // a raw size set on section 1 after the build
     } cases[] = {
         // a trailing section without raw data does not make the file overlay
         {"trailing .bss", [](Plan& s) { s.sections.push_back({".bss", {}, 0x3000, true}), s.resourceIndex = 2; }, 8},
@@ -338,12 +339,20 @@ TEST(ExeImageWrite, SectionLayoutsThatStillWrite) {
         {"resources second", [](Plan& s) { s.sections.pop_back(); }, 0x3000},
         // a resource section followed by another may change within its pages
         {"followed by .reloc", [](Plan& s) { s.sections.push_back({".reloc", Text("relocs")}), s.resourceIndex = 2; }, 8},
+        // sections after one without file data go after section 0's data,
+        // not over the headers
+        {".bss second", [](Plan& s) { s.sections.insert(s.sections.begin() + 1, {".bss", {}, 0x3000, true}); }, 8},
+        // a raw size declared without file data is a header value, not
+        // gigabytes of zeros to write
+        {".bss second declaring raw bytes",
+         [](Plan& s) { s.sections.insert(s.sections.begin() + 1, {".bss", {}, 0x3000, true}); }, 8, 0x7FFF0000},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
         Plan plan = samplePlan();
         c.plan(plan);
         Built built = build(plan);
+        if (c.declaredRaw) put32(built.bytes, built.sectionHeader(1) + 16, c.declaredRaw);
         Image img = load(built.bytes);
         ASSERT_NE(img, nullptr);
         EXPECT_EQ(img->overlaySize(), plan.overlay.size());
@@ -356,7 +365,18 @@ TEST(ExeImageWrite, SectionLayoutsThatStillWrite) {
         EXPECT_EQ(dataOf(*back, "big"), str(payload.data(), c.added));
         EXPECT_EQ(back->overlaySize(), plan.overlay.size());
         EXPECT_EQ(Bytes(out.end() - long(plan.overlay.size()), out.end()), plan.overlay);
-        for (int i = 0; i < back->sections().count(); i++) EXPECT_EQ(sectionAt(out, i).va, sectionAt(built.bytes, i).va);
+        EXPECT_LT(out.size(), built.bytes.size() + 0x10000);
+        for (int i = 0; i < back->sections().count(); i++) {
+            SectionHeader was = sectionAt(built.bytes, i), now = sectionAt(out, i);
+            EXPECT_EQ(now.va, was.va);
+            if (was.ptr == 0) {
+                EXPECT_EQ(now.raw, was.raw);
+                EXPECT_TRUE(was.raw == 0 || now.ptr == 0);
+            } else if (!back->sections().get(i)->nameIs(".rsrc")) {
+                EXPECT_EQ(Bytes(out.begin() + now.ptr, out.begin() + now.ptr + now.raw),
+                          Bytes(built.bytes.begin() + was.ptr, built.bytes.begin() + was.ptr + was.raw));
+            }
+        }
         const ExeSection* last = back->sections().get(back->sections().count() - 1);
         EXPECT_EQ(back->ntHeaders().sizeOfImage(), roundUp(last->virtualAddress() + last->virtualSize(), 0x1000));
     }

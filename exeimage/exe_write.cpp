@@ -406,16 +406,25 @@ bool ExeImageWriter::write(const char* path, ProgressSink* sink) {
             (ptr[1] != 0 && uint64_t(ptr[0]) + rawSize[0] > ptr[1]))
             return failSection("Relayout would move section", *s1);
     }
-    uint64_t raw = roundUp(uint64_t(ptr[1]) + rawSize[1], fa);
+    // A section without bytes in the source (pointer 0) takes no room in
+    // the file. One that still declares a raw size keeps pointer 0 and that
+    // size, as the source had them: the size is only a header value, and
+    // filling it would let a few header bytes ask for gigabytes of zeros.
+    auto noFileData = [&](int i) { return table.get(i)->sourcePointerToRawData == 0 && i != r; };
+    auto keepsPointerZero = [&](int i) { return noFileData(i) && rawSize[i] != 0; };
+    // Section 0 always has file data (the headers end before it).
+    uint64_t raw = noFileData(1) ? uint64_t(ptr[0]) + rawSize[0] : uint64_t(ptr[1]) + rawSize[1];
+    raw = roundUp(raw, fa);
     uint64_t virt = roundUp(uint64_t(table.get(1)->virtualAddress()) + vs[1], sa);
     for (int i = 2; i < count; i++) {
         const ExeSection* s = table.get(i);
         if (raw > UINT32_MAX || virt > UINT32_MAX) return fail("Image size exceeds 32 bits");
         // Moving a section in memory would break every reference into it.
         if (virt != s->virtualAddress()) return failSection("Relayout would move section", *s);
+        virt = roundUp(virt + vs[i], sa);
+        if (keepsPointerZero(i)) continue;
         ptr[i] = uint32_t(raw);
         raw = roundUp(raw + rawSize[i], fa);
-        virt = roundUp(virt + vs[i], sa);
     }
     if (virt > UINT32_MAX) return fail("Image size exceeds 32 bits");
 
@@ -453,14 +462,10 @@ bool ExeImageWriter::write(const char* path, ProgressSink* sink) {
         if (i == r) {
             if (!out->seek(s->pointerToRawData())) return failSection("Failed to seek to section data", *s);
             if (!writeResourceSection(*out, s->sizeOfRawData())) return false;
-        } else if (s->pointerToRawData() != 0) {
+        } else if (s->sourcePointerToRawData != 0) {
             if (!out->seek(s->pointerToRawData())) return failSection("Failed to seek to section data", *s);
-            // A section that had no place in the source file (pointer 0) but
-            // declares raw bytes gets zeros, so the file still matches its header.
-            bool ok = s->sourcePointerToRawData != 0
-                          ? copySource(*out, s->sourcePointerToRawData, s->sourceSizeOfRawData)
-                          : out->fill(0, s->sizeOfRawData());
-            if (!ok || !out->flush()) return failSection("Failed to write section data", *s);
+            if (!copySource(*out, s->sourcePointerToRawData, s->sourceSizeOfRawData) || !out->flush())
+                return failSection("Failed to write section data", *s);
         }
     }
 
