@@ -18,8 +18,8 @@
 namespace {
 
 // Runs a build's lookups and changes on an image and writes it to out;
-// the written bytes ("<large>" beyond a few megabytes: a hostile header
-// can ask for gigabytes of section fill), or "<failed>".
+// the written bytes ("<large>" beyond a megabyte: a hostile section
+// alignment rounds the resource section up to gigabytes), or "<failed>".
 std::string exercise(ExeImage& image, const std::string& out) {
     LogNull log;
     const uint8_t* found = nullptr;
